@@ -1,0 +1,72 @@
+// Registry hives: one text file per root in the regedit export format, under the registry
+// directory. Keys and values keep their order of creation; names compare case-insensitively.
+// Every change is a locked read-modify-write through a temporary file and a rename, so a crash or
+// a concurrent writer never leaves a torn file; a hive that does not parse is never overwritten.
+//
+// Results are comm-API style codes: 0 success, kErrorFileNotFound (2) for a missing key or
+// value, kErrorMoreData (234), kErrorNoMoreItems (259), kErrorInvalidData (13) for a value of the
+// wrong type; an errno value (EACCES, EIO, ...) when the file itself cannot be read or written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tavex::platform {
+
+inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorInvalidData = 13;
+inline constexpr int kErrorMoreData = 234;
+inline constexpr int kErrorNoMoreItems = 259;
+
+enum class RegRoot { CurrentUser, LocalMachine };
+
+// Value types as the registry numbers them.
+enum class RegType : std::uint32_t {
+  None = 0, Sz = 1, ExpandSz = 2, Binary = 3, Dword = 4, DwordBigEndian = 5, Link = 6, MultiSz = 7,
+  QWord = 11
+};
+
+// TAVEX_REGISTRY_DIR, else $XDG_CONFIG_HOME/tavex/registry, else ~/.config/tavex/registry.
+std::string RegistryDirectory();
+// The hive file of a root: <dir>/HKEY_LOCAL_MACHINE.reg or <dir>/HKEY_CURRENT_USER.reg.
+std::string HivePath(RegRoot root);
+
+// A key path below a root, "Software\\TAVEX\\ComPort". Nothing is held open between calls: each
+// operation reads the hive afresh, and each change is one atomic rewrite of it.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  RegistryKey(RegRoot root, std::string path) : root_(root), path_(std::move(path)), open_(true) {}
+
+  // Opens an existing key: kErrorFileNotFound when it does not exist.
+  static int Open(RegRoot root, const std::string& path, RegistryKey& key);
+  // Opens a key, creating it and any missing parent keys.
+  static int Create(RegRoot root, const std::string& path, RegistryKey& key);
+
+  bool IsOpen() const { return open_; }
+  void Close() { open_ = false; }
+  RegRoot Root() const { return root_; }
+  const std::string& Path() const { return path_; }
+
+  // Raw data as stored: REG_SZ data carries its terminating zero byte, REG_DWORD four bytes
+  // little-endian. kErrorFileNotFound when the value does not exist.
+  int QueryValue(const std::string& name, RegType& type, std::string& data) const;
+  int SetValue(const std::string& name, RegType type, const std::string& data);
+  int DeleteValue(const std::string& name);
+  // Enumerates values in creation order; kErrorNoMoreItems after the last one, kErrorMoreData
+  // when the name (nameCapacity characters including its zero) or data does not fit.
+  int EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity, RegType& type,
+                std::string& data, std::size_t dataCapacity) const;
+
+  // Convenience forms over QueryValue/SetValue.
+  int SetString(const std::string& name, const std::string& text);  // REG_SZ
+  int SetDword(const std::string& name, std::uint32_t value);       // REG_DWORD
+
+ private:
+  RegRoot root_ = RegRoot::CurrentUser;
+  std::string path_;
+  bool open_ = false;
+};
+
+}  // namespace tavex::platform

@@ -1,0 +1,38 @@
+// Text names of the port's setting values, in both directions, and the list of installed ports.
+// The texts are constants, the same in every language of the user interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serial/ComPort.h"
+
+namespace tavex {
+
+std::string BaudRateToText(TBaudRate value);
+std::string StopBitsToText(TStopBits value);
+std::string DataBitsToText(TDataBits value);
+std::string ParityToText(TParityBits value);
+std::string FlowControlToText(TFlowControl value);
+std::string DTRControlToText(TDTRFlowControl value);
+std::string RTSControlToText(TRTSFlowControl value);
+std::string BoolToText(bool value);
+std::string CharToText(std::uint8_t value);
+
+TBaudRate TextToBaudRate(const std::string& text);
+TStopBits TextToStopBits(const std::string& text);
+TDataBits TextToDataBits(const std::string& text);
+TParityBits TextToParity(const std::string& text);
+TFlowControl TextToFlowControl(const std::string& text);
+TDTRFlowControl TextToDTRControl(const std::string& text);
+TRTSFlowControl TextToRTSControl(const std::string& text);
+bool TextToBool(const std::string& text);
+std::uint8_t TextToChar(const std::string& text);
+
+// Replaces `target` with the installed serial ports, sorted case-insensitively as text,
+// duplicates kept. Raises EComPort 23 with the errno when the sources cannot be read, leaving
+// `target` unchanged.
+void ListComPorts(std::vector<std::string>& target);
+
+}  // namespace tavex
