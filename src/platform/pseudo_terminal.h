@@ -1,0 +1,33 @@
+// A pseudo-terminal pair: the far end (master) is what a clock simulator or a test holds; the
+// device path of the near end (slave) is what the port opens, like a real serial device.
+#pragma once
+
+#include <string>
+
+namespace tavex::platform {
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() = default;
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+  PseudoTerminal(PseudoTerminal&& other) noexcept;
+  PseudoTerminal& operator=(PseudoTerminal&& other) noexcept;
+
+  // Creates the pair, both ends raw, the master non-blocking and close-on-exec. The slave is
+  // not kept open, so the port can open it exclusively. Returns 0 or an errno value.
+  int Create();
+  // Closes the master: the slave side sees a hang-up.
+  void Close();
+
+  int MasterFd() const { return master_; }
+  const std::string& SlavePath() const { return slavePath_; }
+  bool IsOpen() const { return master_ >= 0; }
+
+ private:
+  int master_ = -1;
+  std::string slavePath_;
+};
+
+}  // namespace tavex::platform
