@@ -1,0 +1,1 @@
+# Translation templates: filled in below.
