@@ -14,6 +14,8 @@
 
 namespace tavex::platform {
 class SerialDevice;
+struct LineSettings;
+struct Timeouts;
 }
 
 namespace tavex {
@@ -231,6 +233,9 @@ class TCustomComPort {
   void SetConnected(bool value);
   void BeginUpdate();
   void EndUpdate();
+  // An owner that sets the properties in a batch (as a form would) may call BeginLoading first:
+  // until Loaded, writes to Connected are only recorded and nothing reaches a device.
+  void BeginLoading();
   // The owner calls this after setting the properties: a stored Connected of true opens the port;
   // an error from that Open goes to the default exception report, not to the caller.
   void Loaded();
@@ -312,6 +317,11 @@ class TCustomComPort {
   void DispatchEvents(TComEvents events);
   void DispatchEvent(TComEvent event);  // one step of DispatchEvents
 
+  // The device configuration the settings stand for (what ApplyLineSettings and ApplyTimeouts
+  // hand to the device).
+  platform::LineSettings BuildLineSettings() const;
+  platform::Timeouts BuildTimeouts() const;
+
  protected:
   // ---- Overridable operations, in slot order ----
   virtual void SaveToRegistry(RegistryAccessor& reg);
@@ -371,6 +381,8 @@ class TCustomComPort {
   std::unique_ptr<platform::SerialDevice> device_;
   bool connected_ = false;
   int updateCount_ = 0;
+  bool loading_ = false;
+  bool connectWhenLoaded_ = false;
   std::unique_ptr<TComThread> eventThread_;
   bool threadCreated_ = false;
   std::unique_ptr<TComNotifyTarget> notifyTarget_;

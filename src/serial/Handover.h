@@ -29,9 +29,12 @@ class THandover {
   void ServeUntil(const std::function<bool()>& done);
   // Called (from any thread) whenever a call is queued, so the owner's loop wakes up and serves.
   void SetWakeup(std::function<void()> wakeup);
+  // Wakes a ServeUntil so that it checks its condition again; called by whoever makes it true.
+  void Wake();
+
+  struct State;  // opaque
 
  private:
-  struct State;
   State* state_;
 };
 

@@ -1,0 +1,864 @@
+#include "serial/ComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <string_view>
+#include <utility>
+
+#include "platform/catalog.h"
+#include "platform/serial_device.h"
+#include "serial/ComThread.h"
+#include "serial/Handover.h"
+
+namespace tavex {
+
+// ---------------------------------------------------------------------------------------------
+// Errors
+
+namespace {
+
+constexpr const char* kErrorTexts[] = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+constexpr int kErrorCount = static_cast<int>(std::size(kErrorTexts));
+constexpr const char* kSystemCodeSuffix = " (win error code: %d)";
+
+// The texts as the user reads them: each passed once through the catalogue of the text domain
+// "default"; without a catalogue the English texts stand.
+struct ErrorTable {
+  std::string texts[kErrorCount];
+  std::string suffix;
+  ErrorTable() {
+    platform::InitCatalogs();
+    for (int i = 0; i < kErrorCount; ++i) {
+      texts[i] = platform::Translate("default", kErrorTexts[i]);
+    }
+    suffix = platform::Translate("default", kSystemCodeSuffix);
+  }
+};
+
+const ErrorTable& Errors() {
+  static const ErrorTable table;
+  return table;
+}
+
+// The suffix comes from a catalogue: only its first "%d" is replaced, never handed to printf.
+std::string FormatSuffix(const std::string& suffix, int systemCode) {
+  std::string out = suffix;
+  auto at = out.find("%d");
+  if (at != std::string::npos) out.replace(at, 2, std::to_string(systemCode));
+  return out;
+}
+
+// The one place where a failed device call becomes the port's error.
+[[noreturn]] void RaiseDeviceError(int errorCode, int errnoValue) {
+  throw EComPort(errorCode, errnoValue);
+}
+
+// Device calls on a closed port fail as the system fails a call on an invalid handle.
+platform::SerialDevice& DeviceOrRaise(platform::SerialDevice* device, int errorCode) {
+  if (device == nullptr) RaiseDeviceError(errorCode, EBADF);
+  return *device;
+}
+
+std::mutex& ReporterMutex() {
+  static std::mutex m;
+  return m;
+}
+ExceptionReporter& Reporter() {
+  static ExceptionReporter reporter;
+  return reporter;
+}
+
+std::mutex& SetupDialogMutex() {
+  static std::mutex m;
+  return m;
+}
+TCustomComPort::SetupDialogRunner& SetupDialog() {
+  static TCustomComPort::SetupDialogRunner runner;
+  return runner;
+}
+
+}  // namespace
+
+const std::string& ComErrorText(int errorCode) {
+  static const std::string empty;
+  if (errorCode < 1 || errorCode > kErrorCount) return empty;
+  return Errors().texts[errorCode - 1];
+}
+
+EComPort::EComPort(int errorCode)
+    : std::runtime_error(ComErrorText(errorCode)), errorCode_(errorCode), systemCode_(-1) {}
+
+EComPort::EComPort(int errorCode, int systemCode)
+    : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
+      errorCode_(errorCode),
+      systemCode_(systemCode) {}
+
+void SetDefaultExceptionReporter(ExceptionReporter reporter) {
+  std::lock_guard lock(ReporterMutex());
+  Reporter() = std::move(reporter);
+}
+
+void ReportException(const std::exception& error) {
+  ExceptionReporter reporter;
+  {
+    std::lock_guard lock(ReporterMutex());
+    reporter = Reporter();
+  }
+  if (reporter) {
+    reporter(error);
+  } else {
+    std::cerr << error.what() << std::endl;
+  }
+}
+
+std::string DevicePath(const std::string& port) {
+  if (!port.empty() && port.front() == '/') return port;
+  return "/dev/" + port;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings objects
+
+TComTimeouts::TComTimeouts(const TComTimeouts& other)
+    : owner_(nullptr),
+      readInterval_(other.readInterval_),
+      readTotalMultiplier_(other.readTotalMultiplier_),
+      readTotalConstant_(other.readTotalConstant_),
+      writeTotalMultiplier_(other.writeTotalMultiplier_),
+      writeTotalConstant_(other.writeTotalConstant_) {}
+
+TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
+  readInterval_ = other.readInterval_;
+  readTotalMultiplier_ = other.readTotalMultiplier_;
+  readTotalConstant_ = other.readTotalConstant_;
+  writeTotalMultiplier_ = other.writeTotalMultiplier_;
+  writeTotalConstant_ = other.writeTotalConstant_;
+  return *this;
+}
+
+namespace {
+// Stores `value` when it differs and then lets the owner re-apply its group.
+template <typename T, typename Apply>
+void Store(T& member, T value, TCustomComPort* owner, Apply apply) {
+  if (member == value) return;
+  member = value;
+  if (owner != nullptr) apply(*owner);
+}
+}  // namespace
+
+#define TAVEX_APPLY(group) [](TCustomComPort& p) { p.group(); }
+
+void TComTimeouts::SetReadInterval(std::int32_t value) {
+  Store(readInterval_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+}
+void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
+  Store(readTotalMultiplier_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+}
+void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
+  Store(readTotalConstant_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+}
+void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
+  Store(writeTotalMultiplier_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+}
+void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
+  Store(writeTotalConstant_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+}
+
+TComFlowControl::TComFlowControl(const TComFlowControl& other) : TComFlowControl(nullptr) {
+  *this = other;
+}
+
+TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
+  outCTSFlow_ = other.outCTSFlow_;
+  outDSRFlow_ = other.outDSRFlow_;
+  controlDTR_ = other.controlDTR_;
+  controlRTS_ = other.controlRTS_;
+  xonXoffOut_ = other.xonXoffOut_;
+  xonXoffIn_ = other.xonXoffIn_;
+  dsrSensitivity_ = other.dsrSensitivity_;
+  txContinueOnXoff_ = other.txContinueOnXoff_;
+  xonChar_ = other.xonChar_;
+  xoffChar_ = other.xoffChar_;
+  return *this;
+}
+
+TFlowControl TComFlowControl::FlowControl() const {
+  if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcHardware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
+  if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+  return fcCustom;
+}
+
+void TComFlowControl::SetFlowControl(TFlowControl value) {
+  if (value != fcCustom) {
+    controlRTS_ = rtsDisable;
+    outCTSFlow_ = false;
+    xonXoffIn_ = false;
+    xonXoffOut_ = false;
+    if (value == fcHardware) {
+      controlRTS_ = rtsHandshake;
+      outCTSFlow_ = true;
+    } else if (value == fcSoftware) {
+      xonXoffIn_ = true;
+      xonXoffOut_ = true;
+    }
+  }
+  if (owner_ != nullptr) owner_->ApplyLineSettings();
+}
+
+void TComFlowControl::SetOutCTSFlow(bool value) {
+  Store(outCTSFlow_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetOutDSRFlow(bool value) {
+  Store(outDSRFlow_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
+  Store(controlDTR_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
+  Store(controlRTS_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetXonXoffOut(bool value) {
+  Store(xonXoffOut_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetXonXoffIn(bool value) {
+  Store(xonXoffIn_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetDSRSensitivity(bool value) {
+  Store(dsrSensitivity_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetTxContinueOnXoff(bool value) {
+  Store(txContinueOnXoff_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetXonChar(std::uint8_t value) {
+  Store(xonChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComFlowControl::SetXoffChar(std::uint8_t value) {
+  Store(xoffChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+
+TComParity::TComParity(const TComParity& other)
+    : owner_(nullptr),
+      bits_(other.bits_),
+      check_(other.check_),
+      replace_(other.replace_),
+      replaceChar_(other.replaceChar_) {}
+
+TComParity& TComParity::operator=(const TComParity& other) {
+  bits_ = other.bits_;
+  check_ = other.check_;
+  replace_ = other.replace_;
+  replaceChar_ = other.replaceChar_;
+  return *this;
+}
+
+void TComParity::SetBits(TParityBits value) {
+  Store(bits_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComParity::SetCheck(bool value) {
+  Store(check_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComParity::SetReplace(bool value) {
+  Store(replace_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+void TComParity::SetReplaceChar(std::uint8_t value) {
+  Store(replaceChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+}
+
+TComBuffer::TComBuffer(const TComBuffer& other)
+    : owner_(nullptr), inputSize_(other.inputSize_), outputSize_(other.outputSize_) {}
+
+TComBuffer& TComBuffer::operator=(const TComBuffer& other) {
+  inputSize_ = other.inputSize_;
+  outputSize_ = other.outputSize_;
+  return *this;
+}
+
+namespace {
+// Queue sizes are kept even: an odd value loses its last byte.
+std::int32_t EvenSize(std::int32_t value) {
+  return value % 2 == 1 ? value - 1 : value;
+}
+}  // namespace
+
+void TComBuffer::SetInputSize(std::int32_t value) {
+  Store(inputSize_, EvenSize(value), owner_, TAVEX_APPLY(ApplyBufferSizes));
+}
+void TComBuffer::SetOutputSize(std::int32_t value) {
+  Store(outputSize_, EvenSize(value), owner_, TAVEX_APPLY(ApplyBufferSizes));
+}
+
+#undef TAVEX_APPLY
+
+// ---------------------------------------------------------------------------------------------
+// The port: construction, settings
+
+TCustomComPort::TCustomComPort()
+    : parity_(std::make_unique<TComParity>(this)),
+      flowControl_(std::make_unique<TComFlowControl>(this)),
+      timeouts_(std::make_unique<TComTimeouts>(this)),
+      buffer_(std::make_unique<TComBuffer>(this)) {}
+
+TCustomComPort::~TCustomComPort() {
+  // Observers forget the port while it is still whole.
+  auto observers = std::move(observers_);
+  for (TComPortObserver* observer : observers) observer->ComPortDestroyed(*this);
+  try {
+    Close();
+  } catch (const std::exception& error) {
+    // A destructor must not throw: report, then stop the thread and close the device anyway.
+    ReportException(error);
+  }
+  if (eventThread_) eventThread_->Stop();
+  eventThread_.reset();
+  threadCreated_ = false;
+  notifyTarget_.reset();
+  device_.reset();
+  connected_ = false;
+  buffer_.reset();
+  flowControl_.reset();
+  timeouts_.reset();
+  parity_.reset();
+}
+
+THandover& TCustomComPort::Handover() const {
+  return handover_ != nullptr ? *handover_ : THandover::Main();
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+  if (value == port_) return;
+  if (connected_) {
+    Close();
+    port_ = value;
+    Open();
+  } else {
+    port_ = value;
+  }
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+  if (value == baudRate_) return;
+  baudRate_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
+  if (value == customBaudRate_) return;
+  customBaudRate_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetStopBits(TStopBits value) {
+  if (value == stopBits_) return;
+  stopBits_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value) {
+  if (value == dataBits_) return;
+  dataBits_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetDiscardNull(bool value) {
+  if (value == discardNull_) return;
+  discardNull_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetEventChar(std::uint8_t value) {
+  if (value == eventChar_) return;
+  eventChar_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetEvents(TComEvents value) {
+  events_ = value;
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+  if (value == syncMethod_) return;
+  if (connected_) throw EComPort(14);
+  syncMethod_ = value;
+}
+
+void TCustomComPort::SetParity(const TComParity& value) {
+  *parity_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
+  *flowControl_ = value;
+  ApplyLineSettings();
+}
+
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
+  *timeouts_ = value;
+  ApplyTimeouts();
+}
+
+void TCustomComPort::SetBuffer(const TComBuffer& value) {
+  *buffer_ = value;
+  ApplyBufferSizes();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+void TCustomComPort::SetConnected(bool value) {
+  if (loading_) {
+    connectWhenLoaded_ = value;
+    return;
+  }
+  if (value == connected_) return;
+  if (value) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TCustomComPort::BeginLoading() {
+  loading_ = true;
+}
+
+void TCustomComPort::Loaded() {
+  loading_ = false;
+  if (!connectWhenLoaded_) return;
+  connectWhenLoaded_ = false;
+  try {
+    Open();
+  } catch (const std::exception& error) {
+    ReportException(error);
+  }
+}
+
+void TCustomComPort::BeginUpdate() {
+  ++updateCount_;
+}
+
+void TCustomComPort::EndUpdate() {
+  if (updateCount_ <= 0) return;
+  if (--updateCount_ == 0) ApplySettings();
+}
+
+bool TCustomComPort::CanApply() const {
+  return connected_ && updateCount_ == 0 && !loading_;
+}
+
+void TCustomComPort::Open() {
+  if (connected_) return;
+  DoBeforeOpen();
+  OpenDevice();
+  connected_ = true;
+  try {
+    ApplySettings();
+  } catch (...) {
+    CloseDevice();
+    connected_ = false;
+    throw;
+  }
+  if (events_.Empty()) {
+    threadCreated_ = false;
+  } else {
+    try {
+      if (syncMethod_ == smWindowSync) {
+        notifyTarget_ = std::make_unique<TComNotifyTarget>(*this, Handover());
+      }
+      eventThread_ = std::make_unique<TComThread>(*this, events_, syncMethod_, notifyTarget_.get());
+      threadCreated_ = true;
+    } catch (...) {
+      // Without its event thread the port would look open but never notify: undo the open.
+      notifyTarget_.reset();
+      CloseDevice();
+      connected_ = false;
+      throw;
+    }
+  }
+  CallAfterOpen();
+}
+
+void TCustomComPort::Close() {
+  if (!connected_) return;
+  CallBeforeClose();
+  int error =
+      DeviceOrRaise(device_.get(), 5).Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
+  if (error != 0) RaiseDeviceError(5, error);
+  if (threadCreated_) {
+    eventThread_->Stop();
+    eventThread_.reset();
+    threadCreated_ = false;
+    notifyTarget_.reset();
+  }
+  CloseDevice();
+  connected_ = false;
+  DoAfterClose();
+}
+
+void TCustomComPort::OpenDevice() {
+  int error = 0;
+  auto device = platform::SerialDevice::Open(DevicePath(port_), error);
+  if (!device) RaiseDeviceError(1, error != 0 ? error : EIO);
+  device_ = std::move(device);
+}
+
+void TCustomComPort::CloseDevice() {
+  device_.reset();
+}
+
+void TCustomComPort::ApplySettings() {
+  ApplyBufferSizes();
+  ApplyLineSettings();
+  ApplyTimeouts();
+}
+
+namespace {
+
+std::uint32_t RateOf(TBaudRate rate, std::int32_t custom) {
+  static constexpr std::uint32_t kRates[] = {0,     110,    300,    600,   1200,  2400,
+                                             4800,  9600,   14400,  19200, 38400, 56000,
+                                             57600, 115200, 128000, 256000};
+  if (rate == brCustom || rate >= std::size(kRates)) return static_cast<std::uint32_t>(custom);
+  return kRates[rate];
+}
+
+// The flow-control thresholds are 16-bit in the device block: a quarter of the input size,
+// held within that range rather than wrapped.
+std::uint16_t QuarterOf(std::int32_t inputSize) {
+  return static_cast<std::uint16_t>(std::clamp(inputSize / 4, 0, 0xFFFF));
+}
+
+}  // namespace
+
+platform::LineSettings TCustomComPort::BuildLineSettings() const {
+  platform::LineSettings s;
+  s.baudRate = RateOf(baudRate_, customBaudRate_);
+  s.discardNull = discardNull_;
+  s.outxCtsFlow = flowControl_->OutCTSFlow();
+  s.outxDsrFlow = flowControl_->OutDSRFlow();
+  s.dtrControl = static_cast<std::uint8_t>(flowControl_->ControlDTR());
+  s.rtsControl = static_cast<std::uint8_t>(flowControl_->ControlRTS());
+  s.outX = flowControl_->XonXoffOut();
+  s.inX = flowControl_->XonXoffIn();
+  s.dsrSensitivity = flowControl_->DSRSensitivity();
+  s.txContinueOnXoff = flowControl_->TxContinueOnXoff();
+  s.parityCheck = parity_->Check();
+  s.errorCharEnabled = parity_->Check() && parity_->Replace();
+  s.errorChar = s.errorCharEnabled ? parity_->ReplaceChar() : 0;
+  s.xonLim = QuarterOf(buffer_->InputSize());
+  s.xoffLim = s.xonLim;
+  s.byteSize = static_cast<std::uint8_t>(5 + dataBits_);
+  s.parity = static_cast<std::uint8_t>(parity_->Bits());
+  s.stopBits = static_cast<std::uint8_t>(stopBits_);
+  s.xonChar = flowControl_->XonChar();
+  s.xoffChar = flowControl_->XoffChar();
+  s.evtChar = eventChar_;
+  return s;
+}
+
+platform::Timeouts TCustomComPort::BuildTimeouts() const {
+  // Bit for bit: -1 reaches the device as all bits set.
+  platform::Timeouts t;
+  t.readInterval = static_cast<std::uint32_t>(timeouts_->ReadInterval());
+  t.readTotalMultiplier = static_cast<std::uint32_t>(timeouts_->ReadTotalMultiplier());
+  t.readTotalConstant = static_cast<std::uint32_t>(timeouts_->ReadTotalConstant());
+  t.writeTotalMultiplier = static_cast<std::uint32_t>(timeouts_->WriteTotalMultiplier());
+  t.writeTotalConstant = static_cast<std::uint32_t>(timeouts_->WriteTotalConstant());
+  return t;
+}
+
+void TCustomComPort::ApplyBufferSizes() {
+  if (!CanApply()) return;
+  auto& device = DeviceOrRaise(device_.get(), 9);
+  // A negative size would reach the device as a queue of gigabytes.
+  if (buffer_->InputSize() < 0 || buffer_->OutputSize() < 0) RaiseDeviceError(9, EINVAL);
+  int error = device.SetupQueues(static_cast<std::uint32_t>(buffer_->InputSize()),
+                                 static_cast<std::uint32_t>(buffer_->OutputSize()));
+  if (error != 0) RaiseDeviceError(9, error);
+}
+
+void TCustomComPort::ApplyLineSettings() {
+  if (!CanApply()) return;
+  int error = DeviceOrRaise(device_.get(), 7).SetLineSettings(BuildLineSettings());
+  if (error != 0) RaiseDeviceError(7, error);
+}
+
+void TCustomComPort::ApplyTimeouts() {
+  if (!CanApply()) return;
+  int error = DeviceOrRaise(device_.get(), 8).SetTimeouts(BuildTimeouts());
+  if (error != 0) RaiseDeviceError(8, error);
+}
+
+void TCustomComPort::CallAfterOpen() {
+  DoAfterOpen();
+  DoCTSChange(LineSignals().Contains(lsCTS));
+  DoDSRChange(LineSignals().Contains(lsDSR));
+  DoRLSDChange(LineSignals().Contains(lsRLSD));
+}
+
+void TCustomComPort::CallBeforeClose() {
+  DoCTSChange(false);
+  DoDSRChange(false);
+  DoRLSDChange(false);
+  DoBeforeClose();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transfers: each operation lives on one request, created at its start and released at its end.
+
+struct TAsyncRequest {
+  enum class Kind { kNone, kWrite, kRead } kind = Kind::kNone;
+  std::size_t count = 0;  // what the finished transfer moved
+};
+
+namespace {
+
+using RequestPtr = std::unique_ptr<TAsyncRequest>;
+
+RequestPtr NewRequest() {
+  return std::make_unique<TAsyncRequest>();
+}
+
+// The device finishes a transfer inside the call, under the port's time-outs; the request keeps
+// its result until CompleteRequest hands it over.
+void BeginWrite(platform::SerialDevice* device, const void* data, std::size_t length,
+                TAsyncRequest* request) {
+  if (request == nullptr) throw EComPort(4);
+  request->kind = TAsyncRequest::Kind::kWrite;
+  int error = DeviceOrRaise(device, 2).Write(data, length, request->count);
+  if (error != 0) RaiseDeviceError(2, error);
+}
+
+void BeginRead(platform::SerialDevice* device, void* buffer, std::size_t length,
+               TAsyncRequest* request) {
+  if (request == nullptr) throw EComPort(4);
+  request->kind = TAsyncRequest::Kind::kRead;
+  int error = DeviceOrRaise(device, 3).Read(buffer, length, request->count);
+  if (error != 0) RaiseDeviceError(3, error);
+}
+
+std::size_t CompleteRequest(const TAsyncRequest* request) {
+  if (request == nullptr) throw EComPort(4);
+  return request->count;
+}
+
+}  // namespace
+
+void TCustomComPort::ClearBuffer(bool Input, bool Output) {
+  std::uint32_t flags = 0;
+  if (Input) flags |= platform::kPurgeRxClear;
+  if (Output) flags |= platform::kPurgeTxClear;
+  int error = DeviceOrRaise(device_.get(), 5).Purge(flags);
+  if (error != 0) RaiseDeviceError(5, error);
+}
+
+std::int32_t TCustomComPort::WriteStr(const std::string& Str) {
+  RequestPtr request = NewRequest();
+  if (!Str.empty()) BeginWrite(device_.get(), Str.data(), Str.size(), request.get());
+  return static_cast<std::int32_t>(CompleteRequest(request.get()));
+}
+
+std::int32_t TCustomComPort::ReadStr(std::string& Str, std::int32_t Count) {
+  RequestPtr request = NewRequest();
+  if (Count <= 0) {
+    Str.clear();
+    return static_cast<std::int32_t>(CompleteRequest(request.get()));
+  }
+  Str.assign(static_cast<std::size_t>(Count), '\0');
+  BeginRead(device_.get(), Str.data(), Str.size(), request.get());
+  std::size_t got = CompleteRequest(request.get());
+  InputCount();  // also clears the device's error flags, as after every read
+  Str.resize(got);
+  return static_cast<std::int32_t>(got);
+}
+
+std::int32_t TCustomComPort::InputCount() {
+  platform::CommStatus status;
+  int error = DeviceOrRaise(device_.get(), 10).ClearError(status);
+  if (error != 0) RaiseDeviceError(10, error);
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(status.inQueue, INT32_MAX));
+}
+
+TLineSignals TCustomComPort::LineSignals() {
+  std::uint32_t status = 0;
+  int error = DeviceOrRaise(device_.get(), 11).ModemStatus(status);
+  if (error != 0) RaiseDeviceError(11, error);
+  TLineSignals signals;
+  if (status & platform::kMsCtsOn) signals.Include(lsCTS);
+  if (status & platform::kMsDsrOn) signals.Include(lsDSR);
+  if (status & platform::kMsRingOn) signals.Include(lsRing);
+  if (status & platform::kMsRlsdOn) signals.Include(lsRLSD);
+  return signals;
+}
+
+TComErrors TCustomComPort::LineErrors() {
+  platform::CommStatus status;
+  int error = DeviceOrRaise(device_.get(), 10).ClearError(status);
+  if (error != 0) RaiseDeviceError(10, error);
+  TComErrors errors;
+  const std::uint32_t flags = status.errors;
+  if (flags & platform::kCeFrame) errors.Include(ceFrame);
+  if ((flags & platform::kCeRxParity) && parity_->Check()) errors.Include(ceRxParity);
+  if (flags & platform::kCeOverrun) errors.Include(ceOverrun);
+  if (flags & platform::kCeBreak) errors.Include(ceBreak);
+  if (flags & platform::kCeIoe) errors.Include(ceIO);
+  if (flags & platform::kCeMode) errors.Include(ceMode);
+  if (flags & platform::kCeRxOver) errors.Include(ceRxOver);
+  if (flags & platform::kCeTxFull) errors.Include(ceTxFull);
+  return errors;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notifications
+
+void TCustomComPort::DispatchEvents(TComEvents events) {
+  for (TComEvent event : kDispatchOrder) {
+    if (events.Contains(event)) DispatchEvent(event);
+  }
+}
+
+void TCustomComPort::DispatchEvent(TComEvent event) {
+  switch (event) {
+    case evError: {
+      TComErrors errors = LineErrors();
+      if (!errors.Empty()) DoError(errors);
+      break;
+    }
+    case evRxChar: {
+      std::int32_t count = InputCount();
+      if (count > 0) DoRxChar(count);
+      break;
+    }
+    case evTxEmpty:
+      DoTxEmpty();
+      break;
+    case evBreak:
+      DoBreak();
+      break;
+    case evRing:
+      DoRing();
+      break;
+    case evCTS:
+      DoCTSChange(LineSignals().Contains(lsCTS));
+      break;
+    case evDSR:
+      DoDSRChange(LineSignals().Contains(lsDSR));
+      break;
+    case evRxFlag:
+      DoRxFlag();
+      break;
+    case evRLSD:
+      DoRLSDChange(LineSignals().Contains(lsRLSD));
+      break;
+    case evRx80Full:
+      DoRx80Full();
+      break;
+  }
+}
+
+void TCustomComPort::DoAfterClose() {
+  if (OnAfterClose) OnAfterClose(*this);
+}
+void TCustomComPort::DoAfterOpen() {
+  if (OnAfterOpen) OnAfterOpen(*this);
+}
+void TCustomComPort::DoBeforeClose() {
+  if (OnBeforeClose) OnBeforeClose(*this);
+}
+void TCustomComPort::DoBeforeOpen() {
+  if (OnBeforeOpen) OnBeforeOpen(*this);
+}
+void TCustomComPort::DoRxChar(std::int32_t Count) {
+  if (OnRxChar) OnRxChar(*this, Count);
+}
+void TCustomComPort::DoRxBuf(const std::uint8_t* Buffer, std::int32_t Count) {
+  if (OnRxBuf) OnRxBuf(*this, Buffer, Count);
+}
+void TCustomComPort::DoTxEmpty() {
+  if (OnTxEmpty) OnTxEmpty(*this);
+}
+void TCustomComPort::DoBreak() {
+  if (OnBreak) OnBreak(*this);
+}
+void TCustomComPort::DoRing() {
+  if (OnRing) OnRing(*this);
+}
+void TCustomComPort::DoRxFlag() {
+  if (OnRxFlag) OnRxFlag(*this);
+}
+void TCustomComPort::DoCTSChange(bool OnOff) {
+  if (OnCTSChange) OnCTSChange(*this, OnOff);
+}
+void TCustomComPort::DoDSRChange(bool OnOff) {
+  if (OnDSRChange) OnDSRChange(*this, OnOff);
+}
+void TCustomComPort::DoError(TComErrors Errors) {
+  if (OnError) OnError(*this, Errors);
+}
+void TCustomComPort::DoRLSDChange(bool OnOff) {
+  if (OnRLSDChange) OnRLSDChange(*this, OnOff);
+}
+void TCustomComPort::DoRx80Full() {
+  if (OnRx80Full) OnRx80Full(*this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Setup dialog and destruction notices
+
+void TCustomComPort::RegisterSetupDialog(SetupDialogRunner runner) {
+  std::lock_guard lock(SetupDialogMutex());
+  SetupDialog() = std::move(runner);
+}
+
+void TCustomComPort::ShowSetupDialog() {
+  SetupDialogRunner runner;
+  {
+    std::lock_guard lock(SetupDialogMutex());
+    runner = SetupDialog();
+  }
+  if (!runner) {
+    throw std::logic_error(
+        "No port setup dialog is registered (the dialog library registers it at start)");
+  }
+  runner(*this);
+}
+
+void TCustomComPort::FreeNotification(TComPortObserver* observer) {
+  if (observer == nullptr) return;
+  if (std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+    observers_.push_back(observer);
+  }
+}
+
+void TCustomComPort::RemoveFreeNotification(TComPortObserver* observer) {
+  observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+}  // namespace tavex
