@@ -11,19 +11,30 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tavex::platform {
 
 inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorInvalidHandle = 6;  // the key object is not open
 inline constexpr int kErrorInvalidData = 13;
 inline constexpr int kErrorMoreData = 234;
+inline constexpr int kErrorInvalidParameter = 87;  // a name the hive's text form cannot carry
 inline constexpr int kErrorNoMoreItems = 259;
 
 enum class RegRoot { CurrentUser, LocalMachine };
 
 // Value types as the registry numbers them.
 enum class RegType : std::uint32_t {
-  None = 0, Sz = 1, ExpandSz = 2, Binary = 3, Dword = 4, DwordBigEndian = 5, Link = 6, MultiSz = 7,
+  None = 0,
+  Sz = 1,
+  ExpandSz = 2,
+  Binary = 3,
+  Dword = 4,
+  DwordBigEndian = 5,
+  Link = 6,
+  MultiSz = 7,
   QWord = 11
 };
 
@@ -31,6 +42,13 @@ enum class RegType : std::uint32_t {
 std::string RegistryDirectory();
 // The hive file of a root: <dir>/HKEY_LOCAL_MACHINE.reg or <dir>/HKEY_CURRENT_USER.reg.
 std::string HivePath(RegRoot root);
+
+// One value write of a batch.
+struct RegValueWrite {
+  std::string name;
+  RegType type = RegType::Sz;
+  std::string data;
+};
 
 // A key path below a root, "Software\\TAVEX\\ComPort". Nothing is held open between calls: each
 // operation reads the hive afresh, and each change is one atomic rewrite of it.
@@ -54,6 +72,10 @@ class RegistryKey {
   int QueryValue(const std::string& name, RegType& type, std::string& data) const;
   int SetValue(const std::string& name, RegType type, const std::string& data);
   int DeleteValue(const std::string& name);
+  // Applies the writes in order in one locked rewrite of the hive. A write that cannot be stored
+  // stops the batch there: the writes before it are kept and its code is returned. `applied`
+  // receives how many writes were stored.
+  int SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
   // Enumerates values in creation order; kErrorNoMoreItems after the last one, kErrorMoreData
   // when the name (nameCapacity characters including its zero) or data does not fit.
   int EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity, RegType& type,

@@ -1,0 +1,189 @@
+#include "platform/registry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <mutex>
+
+#include "platform/registry_file.h"
+#include "platform/registry_hive.h"
+
+namespace tavex::platform {
+namespace {
+
+// A broken hive is reported once per state of the file, not on every read of it.
+void ReportBrokenHive(const std::string& path, const HiveParseError& error) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> reported;
+  std::string state = std::to_string(error.line) + ":" + error.message + "@" + FileStateStamp(path);
+  std::lock_guard<std::mutex> guard(mutex);
+  if (reported[path] == state) return;
+  reported[path] = state;
+  std::fprintf(stderr,
+               "tavex: registry hive %s, line %zu: %s (file left unchanged; it is read as empty)\n",
+               path.c_str(), error.line, error.message.c_str());
+}
+
+// Reads the hive of `root`. A missing file is an empty hive; so is one that does not parse
+// (after its diagnostic). Only a file that cannot be read is an error.
+int LoadHive(RegRoot root, Hive& hive) {
+  const std::string path = HivePath(root);
+  std::string text;
+  bool exists = false;
+  if (int rc = ReadWholeFile(path, text, exists); rc != 0) return rc;
+  HiveParseError error;
+  if (!ParseHive(text, root, hive, error)) ReportBrokenHive(path, error);
+  return 0;
+}
+
+// A change to the hive: returns 0 or a code; sets `changed` when the file must be rewritten.
+using HiveChange = std::function<int(Hive& hive, bool& changed)>;
+
+int EditHive(RegRoot root, const HiveChange& change) {
+  const std::string path = HivePath(root);
+  int changeResult = 0;
+  int rc = UpdateFileLocked(
+      path, true, [&](bool, const std::string& current, std::string& next, bool& changed) {
+        Hive hive;
+        HiveParseError error;
+        if (!ParseHive(current, root, hive, error)) {
+          ReportBrokenHive(path, error);
+          return EBADMSG;
+        }
+        changeResult = change(hive, changed);
+        if (changed) next = FormatHive(hive, root);
+        // A batch that stopped half-way still stores what came before the failure.
+        return changed ? 0 : changeResult;
+      });
+  return rc != 0 ? rc : changeResult;
+}
+
+int Normalized(const std::string& path, std::string& normalized) {
+  return NormalizeKeyPath(path, normalized) ? 0 : kErrorInvalidParameter;
+}
+
+}  // namespace
+
+std::string HivePath(RegRoot root) {
+  return RegistryDirectory() + "/" + RootName(root) + ".reg";
+}
+
+int RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
+  std::string normalized;
+  if (int rc = Normalized(path, normalized); rc != 0) return rc;
+  Hive hive;
+  if (int rc = LoadHive(root, hive); rc != 0) return rc;
+  const HiveKey* found = hive.Find(normalized);
+  if (found == nullptr) return kErrorFileNotFound;
+  key = RegistryKey(root, found->path);
+  return 0;
+}
+
+int RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key) {
+  std::string normalized;
+  if (int rc = Normalized(path, normalized); rc != 0) return rc;
+  // An existing key opens without taking the lock or rewriting anything.
+  if (Open(root, normalized, key) == 0) return 0;
+  std::string stored = normalized;
+  int rc = EditHive(root, [&](Hive& hive, bool& changed) {
+    if (const HiveKey* found = hive.Find(normalized)) {
+      stored = found->path;
+      return 0;
+    }
+    hive.Ensure(normalized);
+    changed = true;
+    return 0;
+  });
+  if (rc != 0) return rc;
+  key = RegistryKey(root, stored);
+  return 0;
+}
+
+int RegistryKey::QueryValue(const std::string& name, RegType& type, std::string& data) const {
+  if (!open_) return kErrorInvalidHandle;
+  Hive hive;
+  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  const HiveKey* key = hive.Find(path_);
+  if (key == nullptr) return kErrorFileNotFound;
+  const HiveValue* value = Hive::FindValue(*key, name);
+  if (value == nullptr) return kErrorFileNotFound;
+  type = value->type;
+  data = value->data;
+  return 0;
+}
+
+int RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
+  return SetValues({RegValueWrite{name, type, data}});
+}
+
+int RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied) {
+  if (applied != nullptr) *applied = 0;
+  if (!open_) return kErrorInvalidHandle;
+  std::size_t count = 0;
+  int rc = EditHive(root_, [&](Hive& hive, bool& changed) {
+    count = 0;
+    // A key deleted meanwhile is made again rather than losing the writes.
+    HiveKey& key = hive.Ensure(path_);
+    for (const RegValueWrite& write : writes) {
+      if (!IsStorableValueName(write.name)) return kErrorInvalidParameter;
+      const HiveValue* old = Hive::FindValue(key, write.name);
+      if (old == nullptr || old->type != write.type || old->data != write.data) {
+        Hive::Set(key, write.name, write.type, write.data);
+        changed = true;
+      }
+      ++count;
+    }
+    return 0;
+  });
+  if (rc == 0 || rc == kErrorInvalidParameter) {
+    if (applied != nullptr) *applied = count;
+  }
+  return rc;
+}
+
+int RegistryKey::DeleteValue(const std::string& name) {
+  if (!open_) return kErrorInvalidHandle;
+  return EditHive(root_, [&](Hive& hive, bool& changed) {
+    HiveKey* key = hive.Find(path_);
+    if (key == nullptr) return kErrorFileNotFound;
+    for (auto it = key->values.begin(); it != key->values.end(); ++it) {
+      if (EqualsNoCase(it->name, name)) {
+        key->values.erase(it);
+        changed = true;
+        return 0;
+      }
+    }
+    return kErrorFileNotFound;
+  });
+}
+
+int RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
+                           RegType& type, std::string& data, std::size_t dataCapacity) const {
+  if (!open_) return kErrorInvalidHandle;
+  Hive hive;
+  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  const HiveKey* key = hive.Find(path_);
+  if (key == nullptr) return kErrorFileNotFound;
+  if (index >= key->values.size()) return kErrorNoMoreItems;
+  const HiveValue& value = key->values[index];
+  if (value.name.size() + 1 > nameCapacity || value.data.size() > dataCapacity) {
+    return kErrorMoreData;
+  }
+  name = value.name;
+  type = value.type;
+  data = value.data;
+  return 0;
+}
+
+int RegistryKey::SetString(const std::string& name, const std::string& text) {
+  return SetValue(name, RegType::Sz, text + '\0');
+}
+
+int RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
+  std::string data(4, '\0');
+  for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  return SetValue(name, RegType::Dword, data);
+}
+
+}  // namespace tavex::platform
