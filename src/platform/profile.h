@@ -1,0 +1,47 @@
+// Profile (INI) files: sections of name=value lines, read and written the way the classic
+// private-profile functions do. Names compare case-insensitively (ASCII), names and values are
+// trimmed of blanks and control whitespace (0x09-0x0D), one pair of matching quotes around a
+// value is removed on read, and the first matching section and key win. Writes keep every other
+// line (comments included) and replace the file atomically under a lock on its directory.
+// Values are bytes; the file holds them unchanged.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tavex::platform {
+
+inline constexpr std::size_t kProfileBufferSize = 2048;
+
+// A name without "/" is a file in the registry directory; any other name is a path.
+std::string ProfilePath(const std::string& fileName);
+
+// The value of `key` in `section` of the file, or the default text (trailing blanks and one pair
+// of quotes removed) when the file, the section or the key is missing. The result is cut to
+// bufferSize - 1 bytes.
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultText, const std::string& fileName,
+                                    std::size_t bufferSize = kProfileBufferSize);
+
+// Writes `key`=`value` in `section`: an existing key is rewritten in place, a new key goes at the
+// end of its section and a new section at the end of the file. A missing value deletes the key, a
+// missing key deletes the section; all three missing only flushes (nothing is buffered, so that
+// succeeds at once). Writing the value already stored changes nothing. Returns 0, EINVAL for
+// names or values that cannot be written as one line, or the errno of a file that cannot be
+// read or written.
+int WritePrivateProfileString(const std::optional<std::string>& section,
+                              const std::optional<std::string>& key,
+                              const std::optional<std::string>& value, const std::string& fileName);
+
+// The same two operations on the file's text, without the file.
+std::string ProfileLookup(std::string_view text, std::string_view section, std::string_view key,
+                          std::string_view defaultText,
+                          std::size_t bufferSize = kProfileBufferSize);
+// Sets `next` and `changed`; returns 0 or EINVAL.
+int ProfileEdit(std::string_view text, const std::optional<std::string>& section,
+                const std::optional<std::string>& key, const std::optional<std::string>& value,
+                std::string& next, bool& changed);
+
+}  // namespace tavex::platform

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/profile.h"
+
+namespace tavex::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(ProfileLookup, TrimsUnquotesAndIgnoresCase) {
+  const std::string text =
+      "; comment=ignored\r\n"
+      "[other]\r\n"
+      "Port=wrong\r\n"
+      "[ ComPort ]\r\n"
+      "  PORT \t=  COM6 \r\n"
+      "Quoted=\"  spaced  \"\r\n"
+      "Single=' x '\r\n"
+      "Mixed=\"x'\r\n"
+      "Empty=\r\n"
+      "port=second\r\n"
+      "[comport]\r\n"
+      "Late=ignored: only the first matching section counts\n";
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* defaultText;
+    const char* expected;
+  } cases[] = {
+      {"comport", "port", "d", "COM6"},     {"ComPort", "Quoted", "d", "  spaced  "},
+      {"ComPort", "single", "d", " x "},    {"ComPort", "Mixed", "d", "\"x'"},
+      {"ComPort", "Empty", "d", ""},        {"ComPort", "Missing", "dflt  ", "dflt"},
+      {"ComPort", "Missing", "\"q\"", "q"}, {"ComPort", "Late", "d", "d"},
+      {"Nowhere", "Port", "", ""},          {"ComPort", "comment", "d", "d"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProfileLookup(text, c.section, c.key, c.defaultText), c.expected)
+        << c.section << "/" << c.key;
+  }
+  const std::string longText = "[s]\nk=" + std::string(5000, 'v') + "\n";
+  EXPECT_EQ(ProfileLookup(longText, "s", "k", "").size(), 2047u);
+  EXPECT_EQ(ProfileLookup(longText, "s", "k", "", 4), "vvv");
+}
+
+TEST(ProfileEdit, KeepsOtherLinesAndPlacesNewOnes) {
+  const std::string text =
+      "; settings\n"
+      "[ComPort]\n"
+      "Port = COM6\n"
+      "; keep me\n"
+      "\n"
+      "[Other]\n"
+      "x=1";
+  std::string next;
+  bool changed = false;
+  ASSERT_EQ(ProfileEdit(text, "comport", "BaudRate", "4800", next, changed), 0);
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\nBaudRate=4800\r\n\n[Other]\nx=1");
+  ASSERT_EQ(ProfileEdit(text, "ComPort", "port", "COM7", next, changed), 0);
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort=COM7\r\n; keep me\n\n[Other]\nx=1");
+  ASSERT_EQ(ProfileEdit(text, "ComPort", "Port", "COM6", next, changed), 0);
+  EXPECT_FALSE(changed);  // the value already stored
+  ASSERT_EQ(ProfileEdit(text, "New", "k", "", next, changed), 0);
+  EXPECT_EQ(next, text + "\r\n[New]\r\nk=\r\n");
+  ASSERT_EQ(ProfileEdit(text, "Other", "y", "2", next, changed), 0);
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\n\n[Other]\nx=1\r\ny=2\r\n");
+  ASSERT_EQ(ProfileEdit(text, "ComPort", "Port", std::nullopt, next, changed), 0);
+  EXPECT_EQ(next, "; settings\n[ComPort]\n; keep me\n\n[Other]\nx=1");
+  ASSERT_EQ(ProfileEdit(text, "comport", std::nullopt, std::nullopt, next, changed), 0);
+  EXPECT_EQ(next, "; settings\n[Other]\nx=1");
+  ASSERT_EQ(ProfileEdit("", "S", "k", "v", next, changed), 0);
+  EXPECT_EQ(next, "[S]\r\nk=v\r\n");  // no blank line before a new section
+
+  // Names and values that would not survive as one line are refused.
+  EXPECT_EQ(ProfileEdit(text, "S", "k", "a\nb", next, changed), EINVAL);
+  EXPECT_EQ(ProfileEdit(text, "S", "k=x", "v", next, changed), EINVAL);
+  EXPECT_EQ(ProfileEdit(text, "S]", "k", "v", next, changed), EINVAL);
+  EXPECT_EQ(ProfileEdit(text, "S", "[k", "v", next, changed), EINVAL);
+  EXPECT_EQ(ProfileEdit(text, std::nullopt, "k", "v", next, changed), EINVAL);
+}
+
+class ProfileFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tavex-profile-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/registry").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TAVEX_REGISTRY_DIR");
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  std::string root_;
+};
+
+TEST_F(ProfileFileTest, BareNamesLiveInTheRegistryDirectory) {
+  EXPECT_EQ(ProfilePath("port.ini"), root_ + "/registry/port.ini");
+  EXPECT_EQ(ProfilePath("./port.ini"), "./port.ini");
+  ASSERT_EQ(WritePrivateProfileString("ComPort", "Port", "COM6", "port.ini"), 0);
+  EXPECT_EQ(ReadFile(root_ + "/registry/port.ini"), "[ComPort]\r\nPort=COM6\r\n");
+  EXPECT_EQ(GetPrivateProfileString("COMPORT", "port", "x", "port.ini"), "COM6");
+  EXPECT_EQ(GetPrivateProfileString("ComPort", "Port", "x", root_ + "/missing.ini"), "x");
+}
+
+TEST_F(ProfileFileTest, WritesAreAtomicAndFailuresLeaveTheFile) {
+  const std::string path = root_ + "/settings.ini";
+  std::ofstream(path, std::ios::binary) << "[ComPort]\r\nPort=COM1\r\n";
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  ASSERT_EQ(WritePrivateProfileString("ComPort", "Port", "COM1", path), 0);
+  struct stat same {};
+  ASSERT_EQ(::stat(path.c_str(), &same), 0);
+  EXPECT_EQ(same.st_ino, before.st_ino);  // an equal value is not written at all
+  ASSERT_EQ(WritePrivateProfileString("ComPort", "Port", "COM2", path), 0);
+  EXPECT_EQ(ReadFile(path), "[ComPort]\r\nPort=COM2\r\n");
+
+  // A directory that is really a file, and a missing directory, cannot take the file.
+  std::ofstream(root_ + "/plain") << "x";
+  EXPECT_EQ(WritePrivateProfileString("S", "k", "v", root_ + "/plain/f.ini"), ENOTDIR);
+  EXPECT_EQ(WritePrivateProfileString("S", "k", "v", root_ + "/nodir/f.ini"), ENOENT);
+  EXPECT_EQ(WritePrivateProfileString(std::nullopt, std::nullopt, std::nullopt, "any"), 0);
+  if (::geteuid() != 0) {
+    ::chmod(path.c_str(), 0444);
+    EXPECT_EQ(WritePrivateProfileString("ComPort", "Port", "COM3", path), EACCES);
+    ::chmod(path.c_str(), 0644);
+  }
+  EXPECT_EQ(ReadFile(path), "[ComPort]\r\nPort=COM2\r\n");
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(root_)) ++entries;
+  EXPECT_EQ(entries, 2);  // settings.ini and plain: no temporary files left
+}
+
+}  // namespace
+}  // namespace tavex::platform
