@@ -1,8 +1,12 @@
 #include "serial/setup/ComSetup.h"
 
+#include "serial/ComPort.h"
+#include "serial/setup/ComSetupFrm.h"
+
 namespace tavex {
 
-// Placeholder until the dialog lands.
-void RegisterComSetupDialog() {}
+void RegisterComSetupDialog() {
+  TCustomComPort::RegisterSetupDialog(RunComSetupDialog);
+}
 
 }  // namespace tavex

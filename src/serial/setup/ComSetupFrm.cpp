@@ -1,0 +1,202 @@
+#include "serial/setup/ComSetupFrm.h"
+
+#include <QAbstractButton>
+#include <QFont>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <string>
+
+#include "platform/catalog.h"
+#include "platform/text_codec.h"
+
+namespace tavex {
+
+namespace {
+
+constexpr const char* kNotTranslatedProperty = "tavexNotTranslated";
+
+// The catalogues are looked up with the program's single-byte texts and answer in kind.
+QString CatalogText(const char* domain, const QString& text) {
+  if (text.isEmpty()) return text;  // an empty message id would fetch the catalogue's header
+  std::string bytes;
+  if (!platform::Utf8ToCp1251(text.toStdString(), bytes)) return text;
+  const std::string translated = platform::Translate(domain, bytes);
+  if (translated == bytes) return text;
+  return QString::fromStdString(platform::Cp1251ToUtf8(translated));
+}
+
+void TranslateOne(QWidget* widget, const char* domain) {
+  if (widget->isWindow()) widget->setWindowTitle(CatalogText(domain, widget->windowTitle()));
+  if (!widget->toolTip().isEmpty()) widget->setToolTip(CatalogText(domain, widget->toolTip()));
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+    group->setTitle(CatalogText(domain, group->title()));
+  } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+    const QString text = CatalogText(domain, label->text());
+    if (text != label->text()) {
+      label->setText(text);
+      label->adjustSize();
+    }
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    button->setText(CatalogText(domain, button->text()));
+  } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+    for (int i = 0; i < list->count(); ++i) {
+      list->setItemText(i, CatalogText(domain, list->itemText(i)));
+    }
+  }
+}
+
+void TranslateTree(QWidget* widget, const char* domain) {
+  if (widget->property(kNotTranslatedProperty).toBool()) return;
+  TranslateOne(widget, domain);
+  for (QObject* child : widget->children()) {
+    if (auto* childWidget = qobject_cast<QWidget*>(child);
+        childWidget && !childWidget->isWindow()) {
+      TranslateTree(childWidget, domain);
+    }
+  }
+}
+
+QLabel* MakeLabel(const char* name, const char* text, int top, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(text), parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->move(8, top);
+  label->adjustSize();
+  return label;
+}
+
+TComComboBox* MakeCombo(const char* name, TComProperty property, int top, QWidget* parent) {
+  auto* combo = new TComComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(name));
+  combo->setGeometry(80, top, 129, 21);
+  combo->SetComProperty(property);
+  return combo;
+}
+
+QPushButton* MakeButton(const char* name, const char* text, int left, QWidget* parent) {
+  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, 184, 75, 25);
+  return button;
+}
+
+}  // namespace
+
+void SetNotTranslated(QWidget* widget) {
+  widget->setProperty(kNotTranslatedProperty, true);
+}
+
+void TranslateWidgetTexts(QWidget* root, const char* domain) {
+  TranslateTree(root, domain);
+}
+
+TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("ComSetupFrm"));
+  setWindowTitle(QStringLiteral("Setup"));
+  // A dialog frame that cannot be resized.
+  setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+  setFixedSize(231, 216);
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(11);
+  setFont(font);
+
+  GroupBox1 = new QGroupBox(QStringLiteral(" Settings "), this);
+  GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+  GroupBox1->setGeometry(8, 8, 217, 169);
+
+  Label1 = MakeLabel("Label1", "Port", 24, GroupBox1);
+  Label2 = MakeLabel("Label2", "Baud rate", 48, GroupBox1);
+  Label3 = MakeLabel("Label3", "Data bits", 72, GroupBox1);
+  Label4 = MakeLabel("Label4", "Stop bits", 96, GroupBox1);
+  Label5 = MakeLabel("Label5", "Parity", 120, GroupBox1);
+  Label6 = MakeLabel("Label6", "Flow control", 144, GroupBox1);
+
+  // The port list is read here, once per dialog; when it cannot be read the error leaves the
+  // constructor and no dialog exists.
+  Combo1 = MakeCombo("Combo1", cpPort, 16, GroupBox1);
+  Combo2 = MakeCombo("Combo2", cpBaudRate, 40, GroupBox1);
+  Combo3 = MakeCombo("Combo3", cpDataBits, 64, GroupBox1);
+  Combo4 = MakeCombo("Combo4", cpStopBits, 88, GroupBox1);
+  Combo5 = MakeCombo("Combo5", cpParity, 112, GroupBox1);
+  Combo6 = MakeCombo("Combo6", cpFlowControl, 136, GroupBox1);
+
+  Button1 = MakeButton("Button1", "OK", 70, this);
+  Button1->setDefault(true);
+  Button2 = MakeButton("Button2", "Cancel", 150, this);
+  connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+  setTabOrder(Combo1, Combo2);
+  setTabOrder(Combo2, Combo3);
+  setTabOrder(Combo3, Combo4);
+  setTabOrder(Combo4, Combo5);
+  setTabOrder(Combo5, Combo6);
+  setTabOrder(Combo6, Button1);
+  setTabOrder(Button1, Button2);
+  Combo1->setFocus();
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+
+  FormCreate();
+}
+
+TComComboBox* TComSetupFrm::Combo(int number) const {
+  switch (number) {
+    case 1:
+      return Combo1;
+    case 2:
+      return Combo2;
+    case 3:
+      return Combo3;
+    case 4:
+      return Combo4;
+    case 5:
+      return Combo5;
+    case 6:
+      return Combo6;
+    default:
+      return nullptr;
+  }
+}
+
+void TComSetupFrm::FormCreate() {
+  // The list entries are the value names the port reads back; they are never translated.
+  for (int n = 1; n <= 6; ++n) SetNotTranslated(Combo(n));
+  TranslateWidgetTexts(this, kPortSetupDomain);
+}
+
+void TComSetupFrm::keyPressEvent(QKeyEvent* event) {
+  // No key is bound to Cancel: Escape leaves the dialog open (Enter still presses OK).
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void RunComSetupDialog(TCustomComPort& port) {
+  TComSetupFrm dialog;
+  for (int n = 1; n <= 6; ++n) dialog.Combo(n)->SetComPort(&port);
+  if (dialog.exec() != QDialog::Accepted) return;
+
+  // One update bracket: an open device gets the six settings at once, at EndUpdate. The bracket
+  // is closed on failure too, or the port would never apply its settings again.
+  port.BeginUpdate();
+  try {
+    for (int n = 1; n <= 6; ++n) dialog.Combo(n)->ApplyChoice();
+  } catch (...) {
+    try {
+      port.EndUpdate();
+    } catch (...) {  // the first failure is the one to report
+    }
+    throw;
+  }
+  port.EndUpdate();
+}
+
+}  // namespace tavex

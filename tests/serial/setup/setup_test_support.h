@@ -1,0 +1,179 @@
+// Shared pieces of the setup tests: the application object, a temporary registry directory with
+// a port list, a port that records when it applies its settings, and a way to act on the modal
+// dialog while ShowSetupDialog waits for it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/pseudo_terminal.h"
+#include "platform/registry.h"
+#include "serial/ComPort.h"
+#include "serial/setup/ComSetupFrm.h"
+
+namespace tavex::test {
+
+class QtApplicationEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "tavex-setup-test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+  }
+  void TearDown() override {
+    delete app_;
+    app_ = nullptr;
+  }
+
+ private:
+  QApplication* app_ = nullptr;
+};
+
+inline ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+// Sets an environment variable for the lifetime of the object, then restores it.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = ::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavex-setup-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A registry directory of its own whose port list names the given devices.
+class PortListHive {
+ public:
+  PortListHive() : env_("TAVEX_REGISTRY_DIR", dir_.Path().string()) {}
+  void Register(const std::string& valueName, const std::string& device) {
+    platform::RegistryKey key;
+    ASSERT_EQ(0, platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
+                                               "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
+    ASSERT_EQ(0, key.SetString(valueName, device));
+  }
+  const std::filesystem::path& Dir() const { return dir_.Path(); }
+
+ private:
+  TempDir dir_;
+  ScopedEnv env_;
+};
+
+// Pseudo-terminals whose device paths are registered as installed ports.
+class PtyPorts {
+ public:
+  PtyPorts(PortListHive& hive, int count) {
+    for (int i = 0; i < count; ++i) {
+      auto& pty = ptys_.emplace_back();
+      if (pty.Create() != 0) throw std::runtime_error("no pseudo-terminal");
+      hive.Register("pty" + std::to_string(i), pty.SlavePath());
+    }
+  }
+  const std::string& Path(std::size_t i) const { return ptys_[i].SlavePath(); }
+
+ private:
+  std::vector<platform::PseudoTerminal> ptys_;
+};
+
+struct PortSnapshot {
+  std::string port;
+  TBaudRate baudRate;
+  TDataBits dataBits;
+  TStopBits stopBits;
+  TParityBits parity;
+  TFlowControl flowControl;
+};
+
+// Records every whole apply (ApplySettings) and, at every line-settings apply, which settings
+// the port holds, so the order in which a batch of setters ran can be read back.
+class RecordingPort : public TComPort {
+ public:
+  int settingsApplies = 0;
+  std::vector<PortSnapshot> lineApplies;
+
+  PortSnapshot Snapshot() const {
+    return {Port(),     BaudRate(),      DataBits(),
+            StopBits(), Parity().Bits(), FlowControl().FlowControl()};
+  }
+
+ protected:
+  void ApplySettings() override {
+    ++settingsApplies;
+    TComPort::ApplySettings();
+  }
+  void ApplyLineSettings() override {
+    lineApplies.push_back(Snapshot());
+    TComPort::ApplyLineSettings();
+  }
+};
+
+// Acts on the setup dialog once ShowSetupDialog shows it modally. Whatever the action does, a
+// dialog still open two seconds later is cancelled, so a failed test cannot hang; the action is
+// dropped with the script, so it never reaches a later test's dialog.
+class DialogScript {
+ public:
+  explicit DialogScript(std::function<void(TComSetupFrm&)> act) : act_(std::move(act)) {
+    QTimer::singleShot(0, &context_, [this] { Run(); });
+  }
+  DialogScript(const DialogScript&) = delete;
+  DialogScript& operator=(const DialogScript&) = delete;
+  bool Ran() const { return ran_; }
+
+ private:
+  void Run() {
+    auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    ran_ = true;
+    QTimer::singleShot(2000, dialog, [dialog] {
+      ADD_FAILURE() << "the setup dialog was left open";
+      dialog->reject();
+    });
+    act_(*dialog);
+  }
+
+  QObject context_;
+  std::function<void(TComSetupFrm&)> act_;
+  bool ran_ = false;
+};
+
+}  // namespace tavex::test
