@@ -1,0 +1,99 @@
+// The three clock exchanges (time setting for clocks 2-4, configuration and read-back of clock 1)
+// as one routine driven by a table of per-exchange parameters. The routine talks to the window
+// only through ClockPanel, so it runs without a toolkit in tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "clocklink/ClockFrames.h"
+#include "platform/wall_clock.h"
+#include "serial/ComPort.h"
+
+namespace tavex {
+
+// Where the port settings live for every exchange and for the setup command.
+inline constexpr std::string_view kSettingsLocation = "HKEY_LOCAL_MACHINE\\Software\\TAVEX";
+inline constexpr std::string_view kPortFailureText =
+    "Com порт выбран неверно или занят другим приложением.";
+
+// Clock 1's display items, in frame order.
+enum class DisplayItem { Time, Date, Temperature, Pressure };
+
+// The readouts the exchanges write.
+enum class Readout {
+  Clock1Time,
+  Clock1Temperature,
+  Clock1Pressure,
+  Clock2Time,
+  Clock2Temperature,
+  Clock3Time,
+  Clock3Temperature,
+  Clock4Time,
+  Clock4Temperature,
+  None
+};
+
+// The two polling timers the clock-1 exchanges switch.
+enum class PollTimer { ReadBack, Resend };
+
+// What an exchange needs from the window. Texts are UTF-8.
+class ClockPanel {
+ public:
+  virtual int CorrectionHours(int clockNumber) const = 0;
+  virtual int DisplayDuration(DisplayItem item) const = 0;
+  // Raises the control's change notification when the shown value changes.
+  virtual void SetDisplayDuration(DisplayItem item, int seconds) = 0;
+  virtual int Brightness() const = 0;
+  virtual void SetReadout(Readout readout, const std::string& text) = 0;
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void AppendLog(const std::string& line) = 0;
+  virtual void SetTimerArmed(PollTimer timer, bool armed) = 0;
+  // Opens the port a second time, reporting a failure in a message box; false on failure.
+  virtual bool TryOpenPort() = 0;
+
+ protected:
+  ~ClockPanel() = default;
+};
+
+enum class FrameKind { TimeSetting, Configuration, ReadRequest };
+
+struct TimerSwitch {
+  PollTimer timer;
+  bool armed;
+};
+
+// One row of the exchange table.
+struct ExchangeParams {
+  int clockNumber;  // its correction control and its address
+  FrameKind frame;
+  const char* firstLogWord;
+  const char* secondLogWord;
+  int bufferClears;  // 1: before the log lines; 2: also after the first two
+  int pauseAfterByteMs;
+  int pauseBeforeReadMs;
+  int readCount;
+  const char* fallbackReply;
+  Readout timeLabel;
+  Readout temperatureLabel;
+  Readout pressureLabel;   // Readout::None for the time-setting exchange
+  bool statusReply;        // a status reply: logged itself, carries durations and pressure
+  int refusedSwitchCount;  // timer switches after a refused answer, in order
+  TimerSwitch refusedSwitches[2];
+  int acceptedSwitchCount;  // timer switches after an accepted answer, in order
+  TimerSwitch acceptedSwitches[2];
+};
+
+const ExchangeParams& TimeSettingExchange(int clockNumber);  // clocks 2..4
+const ExchangeParams& ConfigurationExchange();
+const ExchangeParams& ReadBackExchange();
+
+// What happened, for the caller and the tests.
+enum class ExchangeOutcome { PortFailed, NotOpened, Refused, Accepted };
+
+// Runs one exchange to its end on the calling thread. A failed Open is reported on the panel;
+// every other error propagates (the port then stays open).
+ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
+                                 TCustomComPort& port, platform::WallClock& clock);
+
+}  // namespace tavex
