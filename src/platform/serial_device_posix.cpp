@@ -1,0 +1,678 @@
+// The serial driver stand-in on Linux: a terminal device in raw mode, drained into a receive
+// queue of our own that implements what termios lacks (NUL stripping, the event character,
+// parity-error replacement, the 80 % and overflow marks, arrival-based events), and comm-driver
+// time-outs as deadlines in poll() loops.
+//
+// Two threads use one device: the transferring thread (Read, Write, Purge, status calls) and
+// the thread sitting in WaitEvent. Both drain the device into the queue, so everything below is
+// guarded by one mutex, and each side has an eventfd the other side signals when it changed
+// something the sleeper must see (bytes queued, a mask change, a cancel, an abort).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "platform/serial_device.h"
+#include "platform/serial_tty.h"
+
+namespace tavex::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+// Time-outs at least this long mean "no limit"; it also keeps the clock arithmetic in range.
+constexpr std::uint64_t kNoLimitMs = std::uint64_t{1} << 40;
+constexpr std::uint32_t kDefaultQueueSize = 4096;
+constexpr std::uint32_t kMaxQueueSize = 16u << 20;
+// Modem lines and line-error counters have no readiness to poll for: they are sampled.
+constexpr Milliseconds kLineSamplePeriod{100};
+// How often the output queue is looked at while a transmit-empty event is due.
+constexpr Milliseconds kTxEmptySamplePeriod{10};
+// At most this much is pulled from the kernel in one go, so a flood cannot pin the mutex.
+constexpr std::size_t kMaxDrainBytes = 64 * 1024;
+
+constexpr std::uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
+constexpr std::uint32_t kCounterEvents = kEvBreak | kEvErr;
+
+int MillisecondsUntil(Clock::time_point deadline, Clock::time_point now) {
+  if (deadline <= now) return 0;
+  auto ms = std::chrono::ceil<Milliseconds>(deadline - now).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// multiplier * count + constant in milliseconds, or nothing when that is "no limit".
+std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t multiplier,
+                                               std::size_t count, std::uint32_t constant) {
+  if (multiplier == 0 && constant == 0) return std::nullopt;
+  if (multiplier != 0 && count >= kNoLimitMs / multiplier) return std::nullopt;
+  std::uint64_t total = std::uint64_t{multiplier} * count + constant;
+  if (total >= kNoLimitMs) return std::nullopt;
+  return start + Milliseconds(static_cast<Milliseconds::rep>(total));
+}
+
+// A fixed-capacity byte ring: the receive queue.
+class ByteRing {
+ public:
+  explicit ByteRing(std::size_t capacity) : data_(capacity) {}
+
+  std::size_t Size() const { return size_; }
+  std::size_t Capacity() const { return data_.size(); }
+  bool Full() const { return size_ == data_.size(); }
+
+  bool Push(std::uint8_t byte) {
+    if (Full()) return false;
+    data_[(head_ + size_) % data_.size()] = byte;
+    ++size_;
+    return true;
+  }
+
+  std::size_t Pop(std::uint8_t* out, std::size_t max) {
+    std::size_t n = std::min(max, size_);
+    for (std::size_t i = 0; i < n; ++i) {
+      out[i] = data_[head_];
+      head_ = (head_ + 1) % data_.size();
+    }
+    size_ -= n;
+    return n;
+  }
+
+  void Clear() { head_ = size_ = 0; }
+
+  // New capacity keeping the oldest bytes that fit; returns how many were lost.
+  std::size_t Resize(std::size_t capacity) {
+    std::vector<std::uint8_t> kept(std::min(size_, capacity));
+    std::size_t lost = size_ - kept.size();
+    Pop(kept.data(), kept.size());
+    data_.assign(capacity, 0);
+    std::copy(kept.begin(), kept.end(), data_.begin());
+    head_ = 0;
+    size_ = kept.size();
+    return lost;
+  }
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
+};
+
+// An eventfd used as a level-triggered wake-up for one sleeping thread.
+class Wakeup {
+ public:
+  explicit Wakeup(int fd) : fd_(fd) {}
+  ~Wakeup() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Wakeup(const Wakeup&) = delete;
+  Wakeup& operator=(const Wakeup&) = delete;
+
+  int Fd() const { return fd_; }
+  void Signal() const {
+    std::uint64_t one = 1;
+    // EAGAIN only when the counter is saturated, and then it is signalled anyway.
+    [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+  }
+  void Clear() const {
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = ::read(fd_, &value, sizeof value);
+  }
+
+ private:
+  int fd_;
+};
+
+int CloseKeepingErrno(int fd) {
+  int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return -1;
+}
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  PosixSerialDevice(int fd, bool exclusive, int transferWakeFd, int waitWakeFd)
+      : fd_(fd),
+        exclusive_(exclusive),
+        transferWake_(transferWakeFd),
+        waitWake_(waitWakeFd),
+        queue_(kDefaultQueueSize) {
+    std::uint32_t lines = 0;
+    modemSupported_ = !tty::IsUnsupported(tty::ModemLines(fd_, lines));
+    tty::LineCounters counters;
+    countersSupported_ = !tty::IsUnsupported(tty::ReadLineCounters(fd_, counters));
+    clearCounters_ = waitCounters_ = counters;
+    lastModem_ = lines;
+  }
+
+  ~PosixSerialDevice() override {
+    // On a pseudo-terminal the exclusive flag outlives our descriptor and would lock out the
+    // next opener, ourselves included.
+    if (exclusive_) tty::SetExclusive(fd_, false);
+    ::close(fd_);
+  }
+
+  int SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
+    // The kernel's output queue has a fixed size; only the receive queue is ours.
+    if (inputSize == 0) return EINVAL;
+    if (inputSize > kMaxQueueSize) return ENOMEM;
+    std::lock_guard lock(mu_);
+    if (inputSize == queue_.Capacity()) return 0;
+    try {
+      if (queue_.Resize(inputSize) > 0) errors_ |= kCeRxOver;
+    } catch (const std::bad_alloc&) {
+      return ENOMEM;
+    }
+    return 0;
+  }
+
+  int SetLineSettings(const LineSettings& settings) override {
+    std::lock_guard lock(mu_);
+    if (int error = tty::ConfigureLine(fd_, settings)) return error;
+    if (settings.parityCheck != line_.parityCheck) mark_ = Mark::kNone;
+    line_ = settings;
+    // With handshaking on the receive side the kernel's buffer is what throttles the sender,
+    // so bytes stay there while our queue is full instead of being dropped.
+    holdInput_ = settings.inX || settings.outxCtsFlow || settings.rtsControl == 2;
+    return 0;
+  }
+
+  int SetTimeouts(const Timeouts& timeouts) override {
+    std::lock_guard lock(mu_);
+    timeouts_ = timeouts;
+    return 0;
+  }
+
+  int Purge(std::uint32_t flags) override {
+    std::lock_guard lock(mu_);
+    if (flags & kPurgeRxAbort) ++rxAbortCount_;
+    if (flags & kPurgeTxAbort) ++txAbortCount_;
+    if (flags & (kPurgeRxAbort | kPurgeTxAbort)) transferWake_.Signal();
+    if (flags & kPurgeRxClear) {
+      queue_.Clear();
+      mark_ = Mark::kNone;
+    }
+    if (flags & kPurgeTxClear) txPending_ = false;
+    return tty::Flush(fd_, (flags & kPurgeRxClear) != 0, (flags & kPurgeTxClear) != 0);
+  }
+
+  int Write(const void* data, std::size_t length, std::size_t& written) override {
+    written = 0;
+    if (length == 0) return 0;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::unique_lock lock(mu_);
+    if (hungUp_) return hangupError_;
+    const auto deadline = TotalDeadline(Clock::now(), timeouts_.writeTotalMultiplier, length,
+                                        timeouts_.writeTotalConstant);
+    const std::uint64_t abortCount = txAbortCount_;
+    for (;;) {
+      transferWake_.Clear();
+      ssize_t n = ::write(fd_, bytes + written, length - written);
+      if (n > 0) {
+        written += static_cast<std::size_t>(n);
+        if (mask_ & kEvTxEmpty) {
+          txPending_ = true;
+          if (waiting_) waitWake_.Signal();
+        }
+        if (written == length) return 0;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        int error = errno;
+        NoteHangupLocked(error);
+        return error;
+      }
+      if (txAbortCount_ != abortCount) return 0;
+      const auto now = Clock::now();
+      if (deadline && now >= *deadline) return 0;  // a time-out is a short count, not an error
+      pollfd fds[2] = {{fd_, POLLOUT, 0}, {transferWake_.Fd(), POLLIN, 0}};
+      lock.unlock();
+      int ready = ::poll(fds, 2, deadline ? MillisecondsUntil(*deadline, now) : -1);
+      int pollError = errno;
+      lock.lock();
+      if (ready < 0 && pollError != EINTR) return pollError;
+      if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        // One more attempt reports the device's own error; a device that only says "hang-up"
+        // fails with EIO rather than being polled again.
+        n = ::write(fd_, bytes + written, length - written);
+        if (n > 0) {
+          written += static_cast<std::size_t>(n);
+          if (written == length) return 0;
+        }
+        int error = n < 0 && errno != EAGAIN && errno != EINTR ? errno : EIO;
+        NoteHangupLocked(error);
+        return error;
+      }
+    }
+  }
+
+  int Read(void* buffer, std::size_t length, std::size_t& got) override {
+    got = 0;
+    if (length == 0) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::unique_lock lock(mu_);
+    const Timeouts t = timeouts_;
+    const auto start = Clock::now();
+    constexpr std::uint32_t kMax = Timeouts::kMaxDword;
+    // Interval MAXDWORD with no totals: whatever is queued, at once.
+    const bool returnAtOnce =
+        t.readInterval == kMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+    // Interval and multiplier MAXDWORD with a real constant: the first byte(s), within constant.
+    const bool firstArrival = t.readInterval == kMax && t.readTotalMultiplier == kMax &&
+                              t.readTotalConstant > 0 && t.readTotalConstant < kMax;
+    std::optional<Clock::time_point> totalDeadline;
+    std::optional<Milliseconds> interval;
+    if (firstArrival) {
+      totalDeadline = start + Milliseconds(t.readTotalConstant);
+    } else if (!returnAtOnce) {
+      totalDeadline = TotalDeadline(start, t.readTotalMultiplier, length, t.readTotalConstant);
+      if (t.readInterval != 0) interval = Milliseconds(t.readInterval);
+    }
+    std::optional<Clock::time_point> intervalDeadline;
+    const std::uint64_t abortCount = rxAbortCount_;
+    readPending_ = true;
+    struct PendingReset {
+      bool& flag;
+      ~PendingReset() { flag = false; }
+    } pendingReset{readPending_};
+
+    for (;;) {
+      transferWake_.Clear();
+      int error = DrainLocked();
+      const bool wasFull = queue_.Full();
+      std::size_t n = queue_.Pop(out + got, length - got);
+      if (n > 0) {
+        got += n;
+        // The gap between bytes is counted from the last arrival we took.
+        if (interval) intervalDeadline = Clock::now() + *interval;
+        if (wasFull && holdInput_ && waiting_) waitWake_.Signal();
+      }
+      if (got == length) return 0;
+      // Bytes already taken are delivered; the next read reports the failure.
+      if (error != 0) return got > 0 ? 0 : error;
+      if (returnAtOnce || (firstArrival && got > 0) || rxAbortCount_ != abortCount) return 0;
+
+      const auto now = Clock::now();
+      std::optional<Clock::time_point> deadline = totalDeadline;
+      if (intervalDeadline && (!deadline || *intervalDeadline < *deadline)) {
+        deadline = intervalDeadline;
+      }
+      if (deadline && now >= *deadline) return 0;
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {transferWake_.Fd(), POLLIN, 0}};
+      lock.unlock();
+      int ready = ::poll(fds, 2, deadline ? MillisecondsUntil(*deadline, now) : -1);
+      int pollError = errno;
+      lock.lock();
+      if (ready < 0 && pollError != EINTR) return got > 0 ? 0 : pollError;
+      if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+        // Take what is still there, then fail: a hung-up device is not polled again.
+        error = DrainLocked();
+        got += queue_.Pop(out + got, length - got);
+        if (error == 0) {
+          NoteHangupLocked(EIO);
+          error = EIO;
+        }
+        return got > 0 ? 0 : error;
+      }
+    }
+  }
+
+  int ClearError(CommStatus& status) override {
+    std::lock_guard lock(mu_);
+    // Pull in what has arrived so that the count and the errors are current. A hung-up device
+    // shows as kCeIoe in the errors rather than as a failure of the status call itself.
+    DrainLocked();
+    status.errors = errors_;
+    errors_ = 0;
+    if (countersSupported_ && !hungUp_) {
+      tty::LineCounters now;
+      int error = tty::ReadLineCounters(fd_, now);
+      if (error == 0) {
+        if (now.frame != clearCounters_.frame) status.errors |= kCeFrame;
+        if (now.overrun != clearCounters_.overrun) status.errors |= kCeOverrun;
+        if (now.parity != clearCounters_.parity) status.errors |= kCeRxParity;
+        if (now.brk != clearCounters_.brk) status.errors |= kCeBreak;
+        clearCounters_ = now;
+      } else if (tty::IsUnsupported(error)) {
+        countersSupported_ = false;
+      }
+    }
+    std::uint32_t kernelIn = 0;
+    std::uint32_t kernelOut = 0;
+    if (!hungUp_) {
+      tty::InputQueue(fd_, kernelIn);
+      tty::OutputQueue(fd_, kernelOut);
+    }
+    status.inQueue = static_cast<std::uint32_t>(queue_.Size()) + kernelIn;
+    status.outQueue = kernelOut;
+    return 0;
+  }
+
+  int ModemStatus(std::uint32_t& status) override {
+    int error = tty::ModemLines(fd_, status);
+    if (tty::IsUnsupported(error)) {
+      status = 0;  // no modem lines (pseudo-terminal): all signals off
+      return 0;
+    }
+    return error;
+  }
+
+  int SetEventMask(std::uint32_t mask) override {
+    std::lock_guard lock(mu_);
+    mask_ = mask;
+    pending_ = 0;
+    ++maskGeneration_;
+    // New baselines, so that only changes after this call are reported.
+    if (modemSupported_ && !hungUp_) tty::ModemLines(fd_, lastModem_);
+    if (countersSupported_ && !hungUp_) tty::ReadLineCounters(fd_, waitCounters_);
+    nextSample_ = Clock::now() + kLineSamplePeriod;
+    if (!(mask & kEvTxEmpty)) txPending_ = false;
+    if (waiting_) waitWake_.Signal();
+    return 0;
+  }
+
+  int WaitEvent(std::uint32_t& occurred) override {
+    occurred = 0;
+    std::unique_lock lock(mu_);
+    if (cancelled_) return ECANCELED;
+    if (waiting_) return EBUSY;
+    waiting_ = true;
+    struct WaitingReset {
+      bool& flag;
+      ~WaitingReset() { flag = false; }
+    } waitingReset{waiting_};
+    const std::uint64_t generation = maskGeneration_;
+
+    for (;;) {
+      waitWake_.Clear();
+      if (cancelled_) return ECANCELED;
+      if (maskGeneration_ != generation) return 0;  // the mask changed: end with nothing
+      if (!hungUp_) DrainLocked();
+      const auto now = Clock::now();
+      SampleLinesLocked(now);
+      if (pending_ != 0) {
+        occurred = pending_;
+        pending_ = 0;
+        return 0;
+      }
+
+      // A hung-up device is left out of the poll: it would report POLLHUP for ever.
+      const bool watchDevice = !hungUp_;
+      const bool watchInput = !(holdInput_ && queue_.Full());
+      std::optional<Clock::time_point> wakeAt;
+      if (watchDevice && SamplesLinesLocked()) wakeAt = nextSample_;
+      if (watchDevice && txPending_ && (mask_ & kEvTxEmpty)) {
+        auto txCheck = now + kTxEmptySamplePeriod;
+        if (!wakeAt || txCheck < *wakeAt) wakeAt = txCheck;
+      }
+      pollfd fds[2] = {{waitWake_.Fd(), POLLIN, 0},
+                       {fd_, static_cast<short>(watchInput ? POLLIN : 0), 0}};
+      lock.unlock();
+      int ready = ::poll(fds, watchDevice ? 2 : 1, wakeAt ? MillisecondsUntil(*wakeAt, now) : -1);
+      lock.lock();
+      if (ready > 0 && watchDevice && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
+          !hungUp_) {
+        if (DrainLocked() == 0) NoteHangupLocked(EIO);
+      }
+    }
+  }
+
+  void CancelWait() override {
+    std::lock_guard lock(mu_);
+    cancelled_ = true;
+    waitWake_.Signal();
+  }
+
+  void ResetCancel() override {
+    std::lock_guard lock(mu_);
+    cancelled_ = false;
+  }
+
+ private:
+  // Where a 0xFF-marked sequence stands (PARMRK): 0xFF 0xFF is a data 0xFF, 0xFF 0x00 b is the
+  // byte b received with a parity or framing error, 0xFF 0x00 0x00 a break.
+  enum class Mark : std::uint8_t { kNone, kEscape, kEscapeZero };
+
+  // Pulls everything the kernel has into the queue. Returns 0, or the error of a device that
+  // is gone (a read of 0 bytes counts as EIO), which is then remembered.
+  int DrainLocked() {
+    if (hungUp_) return hangupError_;
+    std::uint8_t chunk[4096];
+    std::size_t drained = 0;
+    while (drained < kMaxDrainBytes) {
+      std::size_t want = sizeof chunk;
+      if (holdInput_) {
+        // Each byte read yields at most one queued byte, so this never overflows.
+        want = std::min(want, queue_.Capacity() - queue_.Size());
+        if (want == 0) break;
+      }
+      ssize_t n = ::read(fd_, chunk, want);
+      if (n > 0) {
+        Ingest(chunk, static_cast<std::size_t>(n));
+        drained += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      // VMIN is 1, so 0 bytes from a non-blocking read means the other side hung up.
+      int error = n == 0 ? EIO : errno;
+      NoteHangupLocked(error);
+      return error;
+    }
+    return 0;
+  }
+
+  void Ingest(const std::uint8_t* bytes, std::size_t count) {
+    std::uint32_t raised = 0;
+    bool arrived = false;
+    auto accept = [&](std::uint8_t value, std::uint32_t lineError) {
+      if (lineError == kCeRxParity) {
+        errors_ |= kCeRxParity;
+        raised |= kEvErr;
+        if (line_.errorCharEnabled) value = line_.errorChar;
+      } else if (lineError == kCeBreak) {
+        errors_ |= kCeBreak;
+        raised |= kEvBreak;
+      }
+      if (line_.discardNull && value == 0) return;
+      if (value == line_.evtChar) raised |= kEvRxFlag;
+      if (queue_.Push(value)) {
+        arrived = true;
+      } else {
+        errors_ |= kCeRxOver;
+        raised |= kEvErr;
+      }
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t c = bytes[i];
+      if (!line_.parityCheck) {
+        accept(c, 0);
+        continue;
+      }
+      switch (mark_) {
+        case Mark::kNone:
+          if (c == 0xFF) {
+            mark_ = Mark::kEscape;
+          } else {
+            accept(c, 0);
+          }
+          break;
+        case Mark::kEscape:
+          if (c == 0x00) {
+            mark_ = Mark::kEscapeZero;
+          } else {
+            mark_ = Mark::kNone;
+            accept(0xFF, 0);
+            if (c != 0xFF) accept(c, 0);  // not a marking after all: keep both bytes
+          }
+          break;
+        case Mark::kEscapeZero:
+          mark_ = Mark::kNone;
+          // A break and a NUL with a parity error look the same; a break is far likelier.
+          accept(c, c == 0 ? kCeBreak : kCeRxParity);
+          break;
+      }
+    }
+    if (arrived) {
+      raised |= kEvRxChar;
+      if (queue_.Size() * 5 >= queue_.Capacity() * 4) raised |= kEvRx80Full;
+      if (readPending_) transferWake_.Signal();
+    }
+    RaiseLocked(raised);
+  }
+
+  void RaiseLocked(std::uint32_t events) {
+    events &= mask_;
+    if (events == 0) return;
+    pending_ |= events;
+    if (waiting_) waitWake_.Signal();
+  }
+
+  void NoteHangupLocked(int error) {
+    if (hungUp_) return;
+    hungUp_ = true;
+    hangupError_ = error;
+    txPending_ = false;
+    errors_ |= kCeIoe;
+    RaiseLocked(kEvErr);  // once; afterwards the wait sleeps until cancelled or re-masked
+  }
+
+  bool SamplesLinesLocked() const {
+    return (modemSupported_ && (mask_ & kModemEvents)) ||
+           (countersSupported_ && (mask_ & kCounterEvents));
+  }
+
+  void SampleLinesLocked(Clock::time_point now) {
+    if (hungUp_) return;
+    if (txPending_ && (mask_ & kEvTxEmpty)) {
+      std::uint32_t outQueue = 0;
+      if (tty::OutputQueue(fd_, outQueue) != 0 || outQueue == 0) {
+        txPending_ = false;
+        RaiseLocked(kEvTxEmpty);
+      }
+    }
+    if (!SamplesLinesLocked() || now < nextSample_) return;
+    nextSample_ = now + kLineSamplePeriod;
+    if (modemSupported_ && (mask_ & kModemEvents)) {
+      std::uint32_t lines = 0;
+      if (tty::ModemLines(fd_, lines) == 0) {
+        const std::uint32_t changed = lines ^ lastModem_;
+        lastModem_ = lines;
+        std::uint32_t events = 0;
+        if (changed & kMsCtsOn) events |= kEvCts;
+        if (changed & kMsDsrOn) events |= kEvDsr;
+        if (changed & kMsRlsdOn) events |= kEvRlsd;
+        if (changed & kMsRingOn) events |= kEvRing;
+        RaiseLocked(events);
+      } else {
+        modemSupported_ = false;  // stop sampling a device that refuses
+      }
+    }
+    if (countersSupported_ && (mask_ & kCounterEvents)) {
+      tty::LineCounters counters;
+      if (tty::ReadLineCounters(fd_, counters) == 0) {
+        std::uint32_t events = 0;
+        if (counters.brk != waitCounters_.brk) events |= kEvBreak;
+        if (counters.frame != waitCounters_.frame || counters.overrun != waitCounters_.overrun ||
+            counters.parity != waitCounters_.parity) {
+          events |= kEvErr;
+        }
+        waitCounters_ = counters;
+        RaiseLocked(events);
+      } else {
+        countersSupported_ = false;
+      }
+    }
+  }
+
+  const int fd_;
+  const bool exclusive_;
+  const Wakeup transferWake_;  // wakes Read/Write: bytes queued by the other thread, aborts
+  const Wakeup waitWake_;      // wakes WaitEvent: events raised, mask change, cancel
+
+  std::mutex mu_;
+  ByteRing queue_;
+  LineSettings line_;
+  bool holdInput_ = false;
+  Mark mark_ = Mark::kNone;
+  Timeouts timeouts_;
+  std::uint32_t errors_ = 0;  // kCe* since the last ClearError
+
+  std::uint32_t mask_ = 0;
+  std::uint32_t pending_ = 0;  // masked events not yet reported
+  std::uint64_t maskGeneration_ = 0;
+  bool waiting_ = false;
+  bool cancelled_ = false;
+  bool readPending_ = false;
+  bool txPending_ = false;  // written bytes whose transmit-empty event is still due
+  std::uint64_t rxAbortCount_ = 0;
+  std::uint64_t txAbortCount_ = 0;
+
+  bool hungUp_ = false;
+  int hangupError_ = 0;
+
+  bool modemSupported_ = false;
+  bool countersSupported_ = false;
+  std::uint32_t lastModem_ = 0;
+  tty::LineCounters waitCounters_;   // baseline of the event wait's sampling
+  tty::LineCounters clearCounters_;  // baseline of ClearError
+  Clock::time_point nextSample_{};
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& error) {
+  error = 0;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  // Exclusive before anything else touches the device. flock stops other programs that lock
+  // (and root, whom TIOCEXCL does not stop); TIOCEXCL stops every other opener but root.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd);
+    error = EBUSY;
+    return nullptr;
+  }
+  const bool exclusive = tty::SetExclusive(fd, true) == 0;
+  auto fail = [&](int code) -> std::unique_ptr<SerialDevice> {
+    if (exclusive) tty::SetExclusive(fd, false);
+    ::close(fd);
+    error = code;
+    return nullptr;
+  };
+  if (int rawError = tty::MakeRaw(fd)) return fail(rawError);
+
+  const int transferWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (transferWake < 0) return fail(errno);
+  const int waitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (waitWake < 0) {
+    CloseKeepingErrno(transferWake);
+    return fail(errno);
+  }
+  try {
+    return std::make_unique<PosixSerialDevice>(fd, exclusive, transferWake, waitWake);
+  } catch (const std::bad_alloc&) {
+    ::close(transferWake);
+    ::close(waitWake);
+    return fail(ENOMEM);
+  }
+}
+
+}  // namespace tavex::platform
