@@ -30,9 +30,16 @@ TRTSFlowControl TextToRTSControl(const std::string& text);
 bool TextToBool(const std::string& text);
 std::uint8_t TextToChar(const std::string& text);
 
+// The integer form of stored settings: optional leading blanks and sign, then decimal digits, or
+// hexadecimal digits after "$", "0x", "0X", "x" or "X", and nothing after the digits. False when
+// the text does not have that form or the number does not fit a 32-bit signed integer.
+bool TextToInt32(const std::string& text, std::int32_t& value);
+
 // Replaces `target` with the installed serial ports, sorted case-insensitively as text,
 // duplicates kept. Raises EComPort 23 with the errno when the sources cannot be read, leaving
 // `target` unchanged.
 void ListComPorts(std::vector<std::string>& target);
+// The same over another kernel tty class directory than /sys/class/tty (tests pass a fake tree).
+void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target);
 
 }  // namespace tavex

@@ -1,0 +1,224 @@
+#include "serial/ComNames.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace tavex {
+namespace {
+
+constexpr std::array<const char*, 16> kBaudRateTexts = {
+    "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
+    "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+constexpr std::array<const char*, 3> kStopBitsTexts = {"1", "1.5", "2"};
+constexpr std::array<const char*, 4> kDataBitsTexts = {"5", "6", "7", "8"};
+constexpr std::array<const char*, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
+constexpr std::array<const char*, 4> kFlowControlTexts = {"Hardware", "Software", "None", "Custom"};
+constexpr std::array<const char*, 3> kDTRControlTexts = {"Disable", "Enable", "Handshake"};
+constexpr std::array<const char*, 4> kRTSControlTexts = {"Disable", "Enable", "Handshake",
+                                                         "Toggle"};
+
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool EqualsUpper(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return UpperAscii(x) == UpperAscii(y);
+         });
+}
+
+template <typename Enum, std::size_t N>
+std::string ToText(const std::array<const char*, N>& table, Enum value) {
+  auto index = static_cast<std::size_t>(value);
+  return index < N ? table[index] : std::string();
+}
+
+// Whole-string comparison after ASCII upper-casing; no trimming, so " 9600" matches nothing.
+template <typename Enum, std::size_t N>
+Enum FromText(const std::array<const char*, N>& table, const std::string& text, Enum fallback) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (EqualsUpper(text, table[i])) return static_cast<Enum>(i);
+  }
+  return fallback;
+}
+
+int DigitValue(char c, int base) {
+  int d = -1;
+  if (c >= '0' && c <= '9') d = c - '0';
+  if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  return d < base ? d : -1;
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(UpperAscii(x)) < static_cast<unsigned char>(UpperAscii(y));
+  });
+}
+
+// Kernel serial devices: entries with a "device" link. A ttyS entry whose "type" reads 0 is a
+// placeholder the driver registers whether or not a UART is there.
+int ScanKernelPorts(const std::string& directory, bool& present, std::vector<std::string>& names) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(directory, ec);
+  if (ec) {
+    present = false;
+    return ec.value() == ENOENT || ec.value() == ENOTDIR ? 0 : ec.value();
+  }
+  present = true;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::path entry = it->path();
+    if (!fs::exists(fs::symlink_status(entry / "device", ec))) continue;
+    const std::string name = entry.filename().string();
+    if (name.starts_with("ttyS")) {
+      std::ifstream typeFile(entry / "type");
+      std::string type;
+      if (typeFile >> type && type == "0") continue;
+    }
+    names.push_back(name);
+  }
+  return ec ? ec.value() : 0;
+}
+
+// Ports that virtual-port software registers in the hive; only those whose device is there.
+int ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
+  platform::RegistryKey key;
+  int rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
+                                       "HARDWARE\\DEVICEMAP\\SERIALCOMM", key);
+  present = rc == 0;
+  if (rc == platform::kErrorFileNotFound) return 0;
+  if (rc != 0) return rc;
+  for (std::uint32_t index = 0;; ++index) {
+    std::string name;
+    std::string data;
+    platform::RegType type{};
+    rc = key.EnumValue(index, name, 256, type, data, 256);
+    if (rc == platform::kErrorNoMoreItems) return 0;
+    if (rc != 0) return rc;
+    std::string port = data.substr(0, data.find('\0'));
+    std::error_code ec;
+    if (!port.empty() && std::filesystem::exists(DevicePath(port), ec)) names.push_back(port);
+  }
+}
+
+}  // namespace
+
+std::string BaudRateToText(TBaudRate value) {
+  return ToText(kBaudRateTexts, value);
+}
+std::string StopBitsToText(TStopBits value) {
+  return ToText(kStopBitsTexts, value);
+}
+std::string DataBitsToText(TDataBits value) {
+  return ToText(kDataBitsTexts, value);
+}
+std::string ParityToText(TParityBits value) {
+  return ToText(kParityTexts, value);
+}
+std::string FlowControlToText(TFlowControl value) {
+  return ToText(kFlowControlTexts, value);
+}
+std::string DTRControlToText(TDTRFlowControl value) {
+  return ToText(kDTRControlTexts, value);
+}
+std::string RTSControlToText(TRTSFlowControl value) {
+  return ToText(kRTSControlTexts, value);
+}
+std::string BoolToText(bool value) {
+  return value ? "Yes" : "No";
+}
+
+std::string CharToText(std::uint8_t value) {
+  if (value >= 33 && value <= 127) return std::string(1, static_cast<char>(value));
+  return "#" + std::to_string(value);
+}
+
+TBaudRate TextToBaudRate(const std::string& text) {
+  return FromText(kBaudRateTexts, text, br9600);
+}
+TStopBits TextToStopBits(const std::string& text) {
+  return FromText(kStopBitsTexts, text, sbOneStopBit);
+}
+TDataBits TextToDataBits(const std::string& text) {
+  return FromText(kDataBitsTexts, text, dbEight);
+}
+TParityBits TextToParity(const std::string& text) {
+  return FromText(kParityTexts, text, prNone);
+}
+TFlowControl TextToFlowControl(const std::string& text) {
+  return FromText(kFlowControlTexts, text, fcCustom);
+}
+TDTRFlowControl TextToDTRControl(const std::string& text) {
+  return FromText(kDTRControlTexts, text, dtrDisable);
+}
+TRTSFlowControl TextToRTSControl(const std::string& text) {
+  return FromText(kRTSControlTexts, text, rtsDisable);
+}
+bool TextToBool(const std::string& text) {
+  return EqualsUpper(text, "YES");
+}
+
+bool TextToInt32(const std::string& text, std::int32_t& value) {
+  std::string_view s = text;
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (s.starts_with("0x") || s.starts_with("0X")) {
+    base = 16;
+    s.remove_prefix(2);
+  } else if (!s.empty() && (s.front() == '$' || s.front() == 'x' || s.front() == 'X')) {
+    base = 16;
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return false;
+  const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+  std::int64_t magnitude = 0;
+  for (char c : s) {
+    int d = DigitValue(c, base);
+    if (d < 0) return false;
+    magnitude = magnitude * base + d;
+    if (magnitude > limit) return false;
+  }
+  value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+  return true;
+}
+
+std::uint8_t TextToChar(const std::string& text) {
+  if (text.empty()) return 0;
+  if (text.front() == '#' && text.size() >= 2) {
+    std::int32_t number = 0;
+    if (!TextToInt32(text.substr(1), number)) return 0;
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(number) & 0xFF);
+  }
+  return static_cast<std::uint8_t>(text.front());
+}
+
+void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target) {
+  std::vector<std::string> names;
+  bool kernelPresent = false;
+  bool registeredPresent = false;
+  if (int rc = ScanKernelPorts(sysfsTtyDirectory, kernelPresent, names); rc != 0) {
+    throw EComPort(23, rc);
+  }
+  if (int rc = ScanRegisteredPorts(registeredPresent, names); rc != 0) throw EComPort(23, rc);
+  if (!kernelPresent && !registeredPresent) throw EComPort(23, ENOENT);
+  std::stable_sort(names.begin(), names.end(), LessIgnoringCase);
+  target = std::move(names);
+}
+
+void ListComPorts(std::vector<std::string>& target) {
+  ListComPortsFrom("/sys/class/tty", target);
+}
+
+}  // namespace tavex
