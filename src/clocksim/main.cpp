@@ -1,0 +1,217 @@
+// tavex-clocksim: clocks 1 to 4 on a pseudo-terminal (or a serial device), for the operator
+// program, its tests and demonstrations on a machine without clocks.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "clocksim/clock_sim.h"
+#include "clocksim/port_presence.h"
+#include "clocksim/sim_line.h"
+
+namespace {
+
+using tavex::clocksim::kClockCount;
+
+// "[CLOCK:]VALUE": the clocks it names (all four without a prefix) and the value.
+std::pair<std::vector<int>, std::string> SplitClockPrefix(const std::string& text) {
+  if (text.size() >= 2 && text[1] == ':' && text[0] >= '1' && text[0] <= '4') {
+    return {{text[0] - '0'}, text.substr(2)};
+  }
+  return {{1, 2, 3, 4}, text};
+}
+
+// Waits `ms` milliseconds unless a signal arrives first; gives false on a signal.
+bool QuietWait(int signalFd, int ms) {
+  pollfd pfd{signalFd, POLLIN, 0};
+  for (;;) {
+    const int ready = ::poll(&pfd, 1, ms);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready == 0;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tavex::clocksim;
+
+  CLI::App app{
+      "Clock network simulator: plays wall clocks 1 to 4 on a serial line for the TAVEX operator "
+      "program. Creates a pseudo-terminal and prints its device path as the first line on "
+      "standard output (or serves --device), answers time-setting frames (clocks 2-4), "
+      "configuration frames and read requests (clock 1) as the clocks do, paced at the line's "
+      "byte rate, and misbehaves on request.",
+      "tavex-clocksim"};
+  std::string device, link, registerDir, logFile, controlFile, durations;
+  int byteTimeUs = 2083, answerDelayMs = 20, resyncGapMs = 100, reconnectMs = -1;
+  int brightness = 9;
+  std::string pressure = "745";
+  std::vector<std::string> faults, temperatures, offsets;
+
+  app.add_option("--device", device,
+                 "serve this serial device (raw 4800 8N1) instead of a new pseudo-terminal");
+  app.add_option("--link", link,
+                 "make a symbolic link with this name to the line (e.g. /tmp/COM6)");
+  app.add_option("--register", registerDir,
+                 "register the line under HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM in "
+                 "the registry hive directory DIR (value tavexsim<pid>, data the --link path or "
+                 "else the line's path); removed on exit")
+      ->type_name("DIR");
+  app.add_option("--log", logFile,
+                 "write every byte received and sent, every frame, reply and event as JSON "
+                 "lines with monotonic timestamps in ns");
+  app.add_option("--byte-time-us", byteTimeUs,
+                 "time per sent byte, microseconds (4800 bit/s 8N1: 2083; 0: no pacing)")
+      ->check(CLI::Range(0, 1000000))
+      ->capture_default_str();
+  app.add_option("--answer-delay-ms", answerDelayMs, "pause between a frame and its answer")
+      ->check(CLI::Range(0, 60000))
+      ->capture_default_str();
+  app.add_option("--resync-gap-ms", resyncGapMs,
+                 "quiet time after which a partial frame is dropped and a 0x00 starts a new one")
+      ->check(CLI::Range(1, 60000))
+      ->capture_default_str();
+  app.add_option("--fault", faults, "make a clock misbehave (repeatable; kinds below)")
+      ->type_name("CLOCK:KIND[=ARG]");
+  app.add_option("--control", controlFile,
+                 "file of faults, one CLOCK:KIND[=ARG] a line ('#' comments), re-read whenever "
+                 "it changes; adds to --fault and overrides it for the same kind");
+  app.add_option("--reconnect-ms", reconnectMs,
+                 "after a hangup fault (or a failed device), bring the line back after this many "
+                 "ms: a new pseudo-terminal behind the same --link; default: exit")
+      ->check(CLI::Range(0, 3600000));
+  app.add_option("--temperature", temperatures,
+                 "temperature field, 4 characters, e.g. ' 21o', '-12o' (repeatable; CLOCK: "
+                 "prefix for one clock)")
+      ->type_name("[CLOCK:]FIELD");
+  app.add_option("--pressure", pressure, "clock 1's pressure text, 3 characters")
+      ->capture_default_str();
+  app.add_option("--offset", offsets,
+                 "start a clock this many seconds off the computer's time (repeatable)")
+      ->type_name("[CLOCK:]SECONDS");
+  app.add_option("--durations", durations,
+                 "clock 1's display durations at start: four digits, time, date, temperature, "
+                 "pressure (default 5533)");
+  app.add_option("--brightness", brightness, "clock 1's brightness at start")
+      ->check(CLI::Range(0, 9))
+      ->capture_default_str();
+  app.footer(FaultHelp() +
+             "A frame starts with 0x00: \"R\", \"clk001\" + 19 characters or \"clk002\"-\"clk004\" "
+             "+ 14. Frames that do not fit are dropped and counted; the reader then waits for a "
+             "0x00 after --resync-gap-ms of quiet.\nSIGINT or SIGTERM ends the simulator; it "
+             "prints a summary on standard error.");
+
+  CLI11_PARSE(app, argc, argv);
+
+  Options options;
+  options.byteTime = std::chrono::microseconds(byteTimeUs);
+  options.answerDelay = std::chrono::milliseconds(answerDelayMs);
+  options.resyncGap = std::chrono::milliseconds(resyncGapMs);
+  options.logFile = logFile;
+  options.controlFile = controlFile;
+  options.brightness = brightness;
+  try {
+    for (const std::string& f : faults) {
+      for (const Fault& parsed : ParseFault(f)) options.faults.push_back(parsed);
+    }
+    for (const std::string& t : temperatures) {
+      const auto [clocks, field] = SplitClockPrefix(t);
+      if (field.size() != 4) throw std::invalid_argument("temperature must be 4 characters");
+      for (int c : clocks) options.temperature[static_cast<std::size_t>(c - 1)] = field;
+    }
+    for (const std::string& o : offsets) {
+      const auto [clocks, value] = SplitClockPrefix(o);
+      std::size_t used = 0;
+      const long long seconds = std::stoll(value, &used);
+      if (used != value.size()) throw std::invalid_argument("offset must be whole seconds");
+      for (int c : clocks) options.offsetSeconds[static_cast<std::size_t>(c - 1)] = seconds;
+    }
+    if (pressure.size() != 3) throw std::invalid_argument("pressure must be 3 characters");
+    options.pressure = pressure;
+    if (!durations.empty()) {
+      if (durations.size() != 4 || durations.find_first_not_of("0123456789") != std::string::npos) {
+        throw std::invalid_argument("durations must be four digits");
+      }
+      for (std::size_t i = 0; i < 4; ++i) options.durations[i] = durations[i] - '0';
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tavex-clocksim: %s\n", e.what());
+    return 2;
+  }
+
+  // SIGINT and SIGTERM arrive as readable data in the poll loop, never in the middle of a write.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &signals, nullptr);
+  const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+  if (signalFd < 0) {
+    std::perror("tavex-clocksim: signalfd");
+    return 1;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+
+  int status = 0;
+  try {
+    Simulator simulator(options, tavex::platform::SystemClock());
+    PortPresence presence(link, registerDir, "tavexsim" + std::to_string(::getpid()));
+    bool firstLine = true;
+    for (;;) {
+      SimLine line;
+      const int error = device.empty() ? line.OpenPseudoTerminal() : line.OpenDevice(device);
+      if (error != 0) {
+        std::fprintf(stderr, "tavex-clocksim: cannot open %s: %s\n",
+                     device.empty() ? "a pseudo-terminal" : device.c_str(), std::strerror(error));
+        if (firstLine || reconnectMs < 0) {
+          status = 1;
+          break;
+        }
+        if (!QuietWait(signalFd, reconnectMs)) break;
+        continue;
+      }
+      firstLine = false;
+      if (const std::string problem = presence.Publish(line.PortPath()); !problem.empty()) {
+        std::fprintf(stderr, "tavex-clocksim: %s\n", problem.c_str());
+        status = 1;
+        break;
+      }
+      std::printf("%s\n", line.PortPath().c_str());
+      std::fflush(stdout);
+      simulator.LogEvent("line", "up at " + line.PortPath());
+
+      const RunEnd end = simulator.Run(line.Fd(), signalFd);
+      presence.Withdraw();
+      line.Close();
+      if (end == RunEnd::Stopped) break;
+      if (end == RunEnd::LineGone) {
+        std::fprintf(stderr, "tavex-clocksim: line failed: %s\n",
+                     std::strerror(simulator.LastError()));
+        simulator.LogEvent("line", "failed");
+        if (reconnectMs < 0) {
+          status = 1;
+          break;
+        }
+      } else {
+        simulator.LogEvent("line", "hung up");
+        if (reconnectMs < 0) break;
+      }
+      if (!QuietWait(signalFd, reconnectMs)) break;
+    }
+    std::fprintf(stderr, "tavex-clocksim: %s\n", simulator.SummaryLine().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tavex-clocksim: %s\n", e.what());
+    status = 1;
+  }
+  ::close(signalFd);
+  return status;
+}
