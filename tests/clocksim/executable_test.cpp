@@ -1,0 +1,289 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "clocklink/ClockFrames.h"
+#include "platform/registry.h"
+
+extern char** environ;
+
+namespace tavex {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// tavex-clocksim as a child process with its standard output and error on pipes.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    args.insert(args.begin(), TAVEX_CLOCKSIM_EXE);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, TAVEX_CLOCKSIM_EXE, &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+    if (err_ >= 0) ::close(err_);
+  }
+
+  // The next line of standard output, or "" when none comes within `limit`.
+  std::string ReadLine(std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      if (const auto nl = outBuffer_.find('\n'); nl != std::string::npos) {
+        std::string line = outBuffer_.substr(0, nl);
+        outBuffer_.erase(0, nl + 1);
+        return line;
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      pollfd pfd{out_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return {};
+      char buffer[256];
+      const ssize_t n = ::read(out_, buffer, sizeof buffer);
+      if (n <= 0) return {};
+      outBuffer_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+  // All of standard output up to its end.
+  std::string ReadAll(std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      pollfd pfd{out_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+      char buffer[256];
+      const ssize_t n = ::read(out_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      outBuffer_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return std::exchange(outBuffer_, {});
+  }
+
+  // Sends `signal` and waits for the exit status; -1 when it does not end within `limit`.
+  int Terminate(int signal = SIGTERM, std::chrono::milliseconds limit = 3000ms) {
+    ::kill(pid_, signal);
+    return Wait(limit);
+  }
+  int Wait(std::chrono::milliseconds limit = 3000ms) {
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+  std::string Errors() {
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    ::fcntl(err_, F_SETFL, O_NONBLOCK);
+    while ((n = ::read(err_, buffer, sizeof buffer)) > 0)
+      text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+  }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  std::string outBuffer_;
+};
+
+// The program's side: opens the port path raw, sends 0x00 "R" and reads the status reply.
+std::string ReadBack(const std::string& portPath, int* fdOut = nullptr) {
+  const int fd = ::open(portPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "open failed";
+  const char frame[] = {'\0', 'R'};
+  for (char c : frame) {
+    [[maybe_unused]] ssize_t n = ::write(fd, &c, 1);
+    std::this_thread::sleep_for(10ms);
+  }
+  std::string reply;
+  const auto deadline = Clock::now() + 1500ms;
+  while (reply.size() < 19 && Clock::now() < deadline) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 100) <= 0) continue;
+    char buffer[32];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (fdOut != nullptr) {
+    *fdOut = fd;
+  } else {
+    ::close(fd);
+  }
+  return reply;
+}
+
+bool AcceptedNow(const std::string& reply) {
+  // The minute may turn between the answer and the judgement: the minute before counts too.
+  const time_t now = ::time(nullptr);
+  for (time_t t : {now, now - 60}) {
+    tm local{};
+    ::localtime_r(&t, &local);
+    const ClockInstant instant{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                               local.tm_hour,        local.tm_min,     local.tm_sec};
+    if (AcceptStatusReply(instant, reply)) return true;
+  }
+  return false;
+}
+
+class TempDir {
+ public:
+  TempDir() : path_(fs::temp_directory_path() / ("clocksim-exe-" + std::to_string(::getpid()))) {
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+TEST(ClockSimExecutableTest, AnswersAndWithdrawsLinkAndRegistrationOnTermination) {
+  TempDir dir;
+  const std::string link = (dir.Path() / "COM6").string();
+  const std::string hive = (dir.Path() / "registry").string();
+  SimProcess sim({"--link", link, "--register", hive});
+  const std::string path = sim.ReadLine();
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path << sim.Errors();
+  EXPECT_EQ(fs::read_symlink(link), path);
+
+  ::setenv("TAVEX_REGISTRY_DIR", hive.c_str(), 1);
+  const std::string valueName = "tavexsim" + std::to_string(sim.Pid());
+  platform::RegistryKey key;
+  ASSERT_EQ(platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
+                                        "HARDWARE\\DEVICEMAP\\SERIALCOMM", key),
+            0);
+  platform::RegType type{};
+  std::string data;
+  ASSERT_EQ(key.QueryValue(valueName, type, data), 0);
+  EXPECT_EQ(type, platform::RegType::Sz);
+  EXPECT_EQ(data.substr(0, data.find('\0')), link);
+
+  const std::string reply = ReadBack(link);
+  ASSERT_EQ(reply.size(), 19u) << reply;
+  EXPECT_TRUE(AcceptedNow(reply)) << reply;
+
+  EXPECT_EQ(sim.Terminate(SIGTERM), 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+  EXPECT_EQ(key.QueryValue(valueName, type, data), platform::kErrorFileNotFound);
+  EXPECT_NE(sim.Errors().find("1 frames, 0 bad frames, 1 replies"), std::string::npos);
+  ::unsetenv("TAVEX_REGISTRY_DIR");
+}
+
+TEST(ClockSimExecutableTest, HangsUpAndComesBackBehindTheSameLink) {
+  TempDir dir;
+  const std::string link = (dir.Path() / "COM7").string();
+  SimProcess sim({"--link", link, "--fault", "1:hangup=1", "--reconnect-ms", "200"});
+  ASSERT_FALSE(sim.ReadLine().empty()) << sim.Errors();
+
+  int fd = -1;
+  EXPECT_EQ(ReadBack(link, &fd), "");
+  ASSERT_GE(fd, 0);
+  // The far end has gone: the port sees a hang-up rather than silence.
+  pollfd pfd{fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&pfd, 1, 1000), 1);
+  EXPECT_NE(pfd.revents & POLLHUP, 0);
+  ::close(fd);
+
+  const std::string second = sim.ReadLine();
+  ASSERT_FALSE(second.empty()) << sim.Errors();
+  EXPECT_EQ(fs::read_symlink(link), second);
+  const std::string reply = ReadBack(link);
+  EXPECT_EQ(reply.size(), 19u);
+  EXPECT_EQ(sim.Terminate(SIGINT), 0);
+}
+
+TEST(ClockSimExecutableTest, HelpAndRefusedArguments) {
+  {
+    SimProcess sim({"--help"});
+    const std::string help = sim.ReadAll();
+    EXPECT_EQ(sim.Wait(), 0);
+    for (const char* word : {"--device",
+                             "--link",
+                             "--register",
+                             "--log",
+                             "--byte-time-us",
+                             "--answer-delay-ms",
+                             "--resync-gap-ms",
+                             "--fault",
+                             "--control",
+                             "--reconnect-ms",
+                             "--temperature",
+                             "--pressure",
+                             "--offset",
+                             "--durations",
+                             "--brightness",
+                             "silent",
+                             "late",
+                             "wrong-minute",
+                             "no-temperature",
+                             "below-zero",
+                             "degree-letters",
+                             "nul",
+                             "bad-digit",
+                             "truncate",
+                             "noise",
+                             "hangup",
+                             "drift"}) {
+      EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+  }
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--fault", "9:silent"},
+        std::vector<std::string>{"--temperature", "21"},
+        std::vector<std::string>{"--durations", "55x3"},
+        std::vector<std::string>{"--device", "/nonexistent/tty"}}) {
+    SimProcess sim(bad);
+    EXPECT_EQ(sim.ReadLine(1000ms), "") << bad[0];
+    const int status = sim.Wait();
+    EXPECT_TRUE(status == 1 || status == 2) << bad[0] << " " << status;
+  }
+}
+
+}  // namespace
+}  // namespace tavex
