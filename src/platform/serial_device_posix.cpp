@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/serial_device.h"
+#include "platform/serial_receive_queue.h"
 #include "platform/serial_tty.h"
 
 namespace tavex::platform {
@@ -61,52 +62,6 @@ std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uin
   if (total >= kNoLimitMs) return std::nullopt;
   return start + Milliseconds(static_cast<Milliseconds::rep>(total));
 }
-
-// A fixed-capacity byte ring: the receive queue.
-class ByteRing {
- public:
-  explicit ByteRing(std::size_t capacity) : data_(capacity) {}
-
-  std::size_t Size() const { return size_; }
-  std::size_t Capacity() const { return data_.size(); }
-  bool Full() const { return size_ == data_.size(); }
-
-  bool Push(std::uint8_t byte) {
-    if (Full()) return false;
-    data_[(head_ + size_) % data_.size()] = byte;
-    ++size_;
-    return true;
-  }
-
-  std::size_t Pop(std::uint8_t* out, std::size_t max) {
-    std::size_t n = std::min(max, size_);
-    for (std::size_t i = 0; i < n; ++i) {
-      out[i] = data_[head_];
-      head_ = (head_ + 1) % data_.size();
-    }
-    size_ -= n;
-    return n;
-  }
-
-  void Clear() { head_ = size_ = 0; }
-
-  // New capacity keeping the oldest bytes that fit; returns how many were lost.
-  std::size_t Resize(std::size_t capacity) {
-    std::vector<std::uint8_t> kept(std::min(size_, capacity));
-    std::size_t lost = size_ - kept.size();
-    Pop(kept.data(), kept.size());
-    data_.assign(capacity, 0);
-    std::copy(kept.begin(), kept.end(), data_.begin());
-    head_ = 0;
-    size_ = kept.size();
-    return lost;
-  }
-
- private:
-  std::vector<std::uint8_t> data_;
-  std::size_t head_ = 0;
-  std::size_t size_ = 0;
-};
 
 // An eventfd used as a level-triggered wake-up for one sleeping thread.
 class Wakeup {
@@ -170,7 +125,7 @@ class PosixSerialDevice final : public SerialDevice {
     std::lock_guard lock(mu_);
     if (inputSize == queue_.Capacity()) return 0;
     try {
-      if (queue_.Resize(inputSize) > 0) errors_ |= kCeRxOver;
+      queue_.Resize(inputSize);
     } catch (const std::bad_alloc&) {
       return ENOMEM;
     }
@@ -180,8 +135,13 @@ class PosixSerialDevice final : public SerialDevice {
   int SetLineSettings(const LineSettings& settings) override {
     std::lock_guard lock(mu_);
     if (int error = tty::ConfigureLine(fd_, settings)) return error;
-    if (settings.parityCheck != line_.parityCheck) mark_ = Mark::kNone;
-    line_ = settings;
+    ReceiveQueue::Options options;
+    options.discardNull = settings.discardNull;
+    options.parityMarked = settings.parityCheck;
+    options.replaceErrors = settings.parityCheck && settings.errorCharEnabled;
+    options.errorChar = settings.errorChar;
+    options.eventChar = settings.evtChar;
+    queue_.SetOptions(options);
     // With handshaking on the receive side the kernel's buffer is what throttles the sender,
     // so bytes stay there while our queue is full instead of being dropped.
     holdInput_ = settings.inX || settings.outxCtsFlow || settings.rtsControl == 2;
@@ -199,10 +159,7 @@ class PosixSerialDevice final : public SerialDevice {
     if (flags & kPurgeRxAbort) ++rxAbortCount_;
     if (flags & kPurgeTxAbort) ++txAbortCount_;
     if (flags & (kPurgeRxAbort | kPurgeTxAbort)) transferWake_.Signal();
-    if (flags & kPurgeRxClear) {
-      queue_.Clear();
-      mark_ = Mark::kNone;
-    }
+    if (flags & kPurgeRxClear) queue_.Clear();
     if (flags & kPurgeTxClear) txPending_ = false;
     return tty::Flush(fd_, (flags & kPurgeRxClear) != 0, (flags & kPurgeTxClear) != 0);
   }
@@ -334,8 +291,7 @@ class PosixSerialDevice final : public SerialDevice {
     // Pull in what has arrived so that the count and the errors are current. A hung-up device
     // shows as kCeIoe in the errors rather than as a failure of the status call itself.
     DrainLocked();
-    status.errors = errors_;
-    errors_ = 0;
+    status.errors = queue_.TakeErrors();
     if (countersSupported_ && !hungUp_) {
       tty::LineCounters now;
       int error = tty::ReadLineCounters(fd_, now);
@@ -421,7 +377,9 @@ class PosixSerialDevice final : public SerialDevice {
                        {fd_, static_cast<short>(watchInput ? POLLIN : 0), 0}};
       lock.unlock();
       int ready = ::poll(fds, watchDevice ? 2 : 1, wakeAt ? MillisecondsUntil(*wakeAt, now) : -1);
+      int pollError = errno;
       lock.lock();
+      if (ready < 0 && pollError != EINTR) return pollError;
       if (ready > 0 && watchDevice && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
           !hungUp_) {
         if (DrainLocked() == 0) NoteHangupLocked(EIO);
@@ -441,10 +399,6 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
  private:
-  // Where a 0xFF-marked sequence stands (PARMRK): 0xFF 0xFF is a data 0xFF, 0xFF 0x00 b is the
-  // byte b received with a parity or framing error, 0xFF 0x00 0x00 a break.
-  enum class Mark : std::uint8_t { kNone, kEscape, kEscapeZero };
-
   // Pulls everything the kernel has into the queue. Returns 0, or the error of a device that
   // is gone (a read of 0 bytes counts as EIO), which is then remembered.
   int DrainLocked() {
@@ -455,7 +409,7 @@ class PosixSerialDevice final : public SerialDevice {
       std::size_t want = sizeof chunk;
       if (holdInput_) {
         // Each byte read yields at most one queued byte, so this never overflows.
-        want = std::min(want, queue_.Capacity() - queue_.Size());
+        want = std::min(want, queue_.Free());
         if (want == 0) break;
       }
       ssize_t n = ::read(fd_, chunk, want);
@@ -475,62 +429,9 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   void Ingest(const std::uint8_t* bytes, std::size_t count) {
-    std::uint32_t raised = 0;
-    bool arrived = false;
-    auto accept = [&](std::uint8_t value, std::uint32_t lineError) {
-      if (lineError == kCeRxParity) {
-        errors_ |= kCeRxParity;
-        raised |= kEvErr;
-        if (line_.errorCharEnabled) value = line_.errorChar;
-      } else if (lineError == kCeBreak) {
-        errors_ |= kCeBreak;
-        raised |= kEvBreak;
-      }
-      if (line_.discardNull && value == 0) return;
-      if (value == line_.evtChar) raised |= kEvRxFlag;
-      if (queue_.Push(value)) {
-        arrived = true;
-      } else {
-        errors_ |= kCeRxOver;
-        raised |= kEvErr;
-      }
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint8_t c = bytes[i];
-      if (!line_.parityCheck) {
-        accept(c, 0);
-        continue;
-      }
-      switch (mark_) {
-        case Mark::kNone:
-          if (c == 0xFF) {
-            mark_ = Mark::kEscape;
-          } else {
-            accept(c, 0);
-          }
-          break;
-        case Mark::kEscape:
-          if (c == 0x00) {
-            mark_ = Mark::kEscapeZero;
-          } else {
-            mark_ = Mark::kNone;
-            accept(0xFF, 0);
-            if (c != 0xFF) accept(c, 0);  // not a marking after all: keep both bytes
-          }
-          break;
-        case Mark::kEscapeZero:
-          mark_ = Mark::kNone;
-          // A break and a NUL with a parity error look the same; a break is far likelier.
-          accept(c, c == 0 ? kCeBreak : kCeRxParity);
-          break;
-      }
-    }
-    if (arrived) {
-      raised |= kEvRxChar;
-      if (queue_.Size() * 5 >= queue_.Capacity() * 4) raised |= kEvRx80Full;
-      if (readPending_) transferWake_.Signal();
-    }
-    RaiseLocked(raised);
+    const std::uint32_t events = queue_.Ingest(bytes, count);
+    if ((events & kEvRxChar) && readPending_) transferWake_.Signal();
+    RaiseLocked(events);
   }
 
   void RaiseLocked(std::uint32_t events) {
@@ -545,7 +446,7 @@ class PosixSerialDevice final : public SerialDevice {
     hungUp_ = true;
     hangupError_ = error;
     txPending_ = false;
-    errors_ |= kCeIoe;
+    queue_.AddErrors(kCeIoe);
     RaiseLocked(kEvErr);  // once; afterwards the wait sleeps until cancelled or re-masked
   }
 
@@ -567,7 +468,8 @@ class PosixSerialDevice final : public SerialDevice {
     nextSample_ = now + kLineSamplePeriod;
     if (modemSupported_ && (mask_ & kModemEvents)) {
       std::uint32_t lines = 0;
-      if (tty::ModemLines(fd_, lines) == 0) {
+      const int error = tty::ModemLines(fd_, lines);
+      if (error == 0) {
         const std::uint32_t changed = lines ^ lastModem_;
         lastModem_ = lines;
         std::uint32_t events = 0;
@@ -576,13 +478,16 @@ class PosixSerialDevice final : public SerialDevice {
         if (changed & kMsRlsdOn) events |= kEvRlsd;
         if (changed & kMsRingOn) events |= kEvRing;
         RaiseLocked(events);
+      } else if (tty::IsUnsupported(error)) {
+        modemSupported_ = false;  // stop sampling a device that has no modem lines
       } else {
-        modemSupported_ = false;  // stop sampling a device that refuses
+        NoteHangupLocked(error);
       }
     }
     if (countersSupported_ && (mask_ & kCounterEvents)) {
       tty::LineCounters counters;
-      if (tty::ReadLineCounters(fd_, counters) == 0) {
+      const int error = tty::ReadLineCounters(fd_, counters);
+      if (error == 0) {
         std::uint32_t events = 0;
         if (counters.brk != waitCounters_.brk) events |= kEvBreak;
         if (counters.frame != waitCounters_.frame || counters.overrun != waitCounters_.overrun ||
@@ -591,8 +496,10 @@ class PosixSerialDevice final : public SerialDevice {
         }
         waitCounters_ = counters;
         RaiseLocked(events);
-      } else {
+      } else if (tty::IsUnsupported(error)) {
         countersSupported_ = false;
+      } else {
+        NoteHangupLocked(error);
       }
     }
   }
@@ -603,12 +510,9 @@ class PosixSerialDevice final : public SerialDevice {
   const Wakeup waitWake_;      // wakes WaitEvent: events raised, mask change, cancel
 
   std::mutex mu_;
-  ByteRing queue_;
-  LineSettings line_;
+  ReceiveQueue queue_;
   bool holdInput_ = false;
-  Mark mark_ = Mark::kNone;
   Timeouts timeouts_;
-  std::uint32_t errors_ = 0;  // kCe* since the last ClearError
 
   std::uint32_t mask_ = 0;
   std::uint32_t pending_ = 0;  // masked events not yet reported
