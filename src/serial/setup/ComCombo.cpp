@@ -25,7 +25,17 @@ QString ShownText(const std::string& entry) {
   return QString::fromStdString(platform::Cp1251ToUtf8(entry));
 }
 
+PortListSource& CurrentPortListSource() {
+  static PortListSource source = ListComPorts;
+  return source;
+}
+
 }  // namespace
+
+PortListSource SetPortListSource(PortListSource source) {
+  if (!source) source = ListComPorts;
+  return std::exchange(CurrentPortListSource(), std::move(source));
+}
 
 std::vector<std::string> ComPropertyEntries(TComProperty property) {
   switch (property) {
@@ -33,7 +43,7 @@ std::vector<std::string> ComPropertyEntries(TComProperty property) {
       return {};
     case cpPort: {
       std::vector<std::string> ports;
-      ListComPorts(ports);
+      CurrentPortListSource()(ports);
       return ports;
     }
     case cpBaudRate:

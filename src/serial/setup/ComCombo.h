@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ enum TComProperty : std::uint8_t {
   cpParity,
   cpFlowControl
 };
+
+// Where the port list comes from: ListComPorts unless replaced, for instance by a test that reads
+// another kernel device tree. Returns the source it replaces; an empty source restores the default.
+using PortListSource = std::function<void(std::vector<std::string>& target)>;
+PortListSource SetPortListSource(PortListSource source);
 
 // The entries a list shows for a property, entry i naming value i; for cpPort the installed
 // ports (an EComPort from the port list passes out).

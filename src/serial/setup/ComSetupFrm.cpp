@@ -11,7 +11,6 @@
 #include <string>
 
 #include "platform/catalog.h"
-#include "platform/text_codec.h"
 
 namespace tavex {
 
@@ -19,14 +18,10 @@ namespace {
 
 constexpr const char* kNotTranslatedProperty = "tavexNotTranslated";
 
-// The catalogues are looked up with the program's single-byte texts and answer in kind.
+// Message ids and translations are UTF-8, like the window's own texts.
 QString CatalogText(const char* domain, const QString& text) {
   if (text.isEmpty()) return text;  // an empty message id would fetch the catalogue's header
-  std::string bytes;
-  if (!platform::Utf8ToCp1251(text.toStdString(), bytes)) return text;
-  const std::string translated = platform::Translate(domain, bytes);
-  if (translated == bytes) return text;
-  return QString::fromStdString(platform::Cp1251ToUtf8(translated));
+  return QString::fromStdString(platform::Translate(domain, text.toStdString()));
 }
 
 void TranslateOne(QWidget* widget, const char* domain) {

@@ -165,6 +165,24 @@ TEST(ComComboBinding, PortNameIsFoundIgnoringCaseAndAppliedInTheEntrysCase) {
   EXPECT_EQ(ptys.Path(1), port.Port());
 }
 
+TEST(ComComboBinding, PortListThatCannotBeReadLeavesTheListAsItWas) {
+  PortListHive hive;
+  PtyPorts ptys(hive, 1);
+  RecordingPort port;
+  port.SetPort(ptys.Path(0));
+  TComComboBox list;
+  list.SetComProperty(cpPort);
+  list.SetComPort(&port);
+  ASSERT_EQ(ptys.Path(0), list.Text());
+
+  hive.RemoveKernelTree();
+  std::filesystem::remove(platform::HivePath(platform::RegRoot::LocalMachine));
+  EXPECT_THROW(list.SetComProperty(cpPort), EComPort);
+  EXPECT_EQ(cpPort, list.ComProperty());
+  ASSERT_EQ(1, list.count());
+  EXPECT_EQ(ptys.Path(0), list.Text());
+}
+
 TEST(ComComboLifetime, ForgetsADestroyedPortAndSelectsTheFirstEntry) {
   TComComboBox list;
   list.SetComProperty(cpDataBits);

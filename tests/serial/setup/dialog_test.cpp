@@ -212,5 +212,43 @@ TEST_F(ComSetupDialog, UnlistedPortShowsNoSelectionAndOkWithoutAPickEmptiesIt) {
   EXPECT_EQ("", port.Port());
 }
 
+TEST(ComSetupPortList, NoInstalledPortsGiveAnEmptyListAndOkAnEmptyName) {
+  PortListHive hive;
+  RegisterComSetupDialog();
+  RecordingPort port;
+  port.SetPort("ttyUSB0");
+  DialogScript script([&](TComSetupFrm& dialog) {
+    EXPECT_EQ(0, dialog.Combo1->count());
+    EXPECT_EQ("", dialog.Combo1->Text());
+    QTest::keyClick(dialog.Combo1, Qt::Key_Down);  // nothing to pick
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  port.ShowSetupDialog();
+  ASSERT_TRUE(script.Ran());
+  EXPECT_EQ("", port.Port());
+}
+
+TEST(ComSetupPortList, UnreadablePortListPassesOutAndShowsNoDialog) {
+  PortListHive hive;
+  hive.RemoveKernelTree();  // and no key of registered ports either
+  RegisterComSetupDialog();
+  RecordingPort port;
+  port.SetPort("ttyUSB0");
+  port.SetBaudRate(br4800);
+  DialogScript script([](TComSetupFrm& dialog) { dialog.reject(); });
+  try {
+    port.ShowSetupDialog();
+    ADD_FAILURE() << "the port list error must reach the caller";
+  } catch (const EComPort& error) {
+    EXPECT_EQ(23, error.ErrorCode());
+    EXPECT_NE(-1, error.SystemCode());
+  }
+  QApplication::processEvents();
+  EXPECT_FALSE(script.Ran());
+  EXPECT_EQ("ttyUSB0", port.Port());
+  EXPECT_EQ(br4800, port.BaudRate());
+  EXPECT_EQ(0, port.settingsApplies);
+}
+
 }  // namespace
 }  // namespace tavex

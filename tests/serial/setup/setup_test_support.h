@@ -16,7 +16,9 @@
 
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
+#include "serial/ComNames.h"
 #include "serial/ComPort.h"
+#include "serial/setup/ComCombo.h"
 #include "serial/setup/ComSetupFrm.h"
 
 namespace tavex::test {
@@ -82,21 +84,36 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A registry directory of its own whose port list names the given devices.
+// A registry directory of its own whose port list names the given devices. The kernel's own
+// serial devices are read from an empty tree instead of /sys/class/tty, so the list holds
+// exactly what the test registers; RemoveKernelTree makes that source missing altogether.
 class PortListHive {
  public:
-  PortListHive() : env_("TAVEX_REGISTRY_DIR", dir_.Path().string()) {}
+  PortListHive() : env_("TAVEX_REGISTRY_DIR", dir_.Path().string()) {
+    std::filesystem::create_directory(KernelTree());
+    previous_ = SetPortListSource([tree = KernelTree().string()](std::vector<std::string>& target) {
+      ListComPortsFrom(tree, target);
+    });
+  }
+  ~PortListHive() { SetPortListSource(previous_); }
+  PortListHive(const PortListHive&) = delete;
+  PortListHive& operator=(const PortListHive&) = delete;
+
   void Register(const std::string& valueName, const std::string& device) {
     platform::RegistryKey key;
     ASSERT_EQ(0, platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
                                                "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
     ASSERT_EQ(0, key.SetString(valueName, device));
   }
+  void RemoveKernelTree() { std::filesystem::remove_all(KernelTree()); }
   const std::filesystem::path& Dir() const { return dir_.Path(); }
 
  private:
+  std::filesystem::path KernelTree() const { return dir_.Path() / "sys-class-tty"; }
+
   TempDir dir_;
   ScopedEnv env_;
+  PortListSource previous_;
 };
 
 // Pseudo-terminals whose device paths are registered as installed ports.
