@@ -119,11 +119,11 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
-    // The kernel's output queue has a fixed size; only the receive queue is ours.
-    if (inputSize == 0) return EINVAL;
+    // The kernel's output queue has a fixed size; only the receive queue is ours. A size of 0
+    // asks for no particular size and keeps the queue as it is.
     if (inputSize > kMaxQueueSize) return ENOMEM;
     std::lock_guard lock(mu_);
-    if (inputSize == queue_.Capacity()) return 0;
+    if (inputSize == 0 || inputSize == queue_.Capacity()) return 0;
     try {
       queue_.Resize(inputSize);
     } catch (const std::bad_alloc&) {

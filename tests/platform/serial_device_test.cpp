@@ -230,7 +230,7 @@ TEST_F(SerialDeviceTest, RefusesLineSettingsNoLineCanHave) {
   EXPECT_TRUE(refused([](LineSettings& s) { s.byteSize = 9; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.parity = 5; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.stopBits = 3; }));
-  EXPECT_EQ(device_->SetupQueues(0, 1024), EINVAL);
+  EXPECT_EQ(device_->SetupQueues(1u << 30, 1024), ENOMEM);  // no gigabyte queues
 }
 
 // ---- Read time-outs ----
@@ -393,6 +393,7 @@ TEST_F(SerialDeviceTest, ParityCheckingKeepsDataBytesFF) {
 
 TEST_F(SerialDeviceTest, QueueRaisesEightyPercentAndOverflowsWithoutCorruption) {
   ASSERT_EQ(device_->SetupQueues(10, 10), 0);
+  ASSERT_EQ(device_->SetupQueues(0, 0), 0);  // no particular size: the queue stays at 10
   ASSERT_EQ(device_->SetEventMask(kEvRx80Full | kEvErr), 0);
   std::uint32_t occurred = 0;
   Send("1234567");  // 70 %
@@ -468,6 +469,28 @@ TEST_F(SerialDeviceTest, PurgeEmptiesOurQueueAndTheKernels) {
   EXPECT_EQ(ReadString(20), "fresh");
   EXPECT_EQ(device_->Purge(0), 0);
   EXPECT_EQ(device_->Purge(kPurgeTxAbort | kPurgeRxAbort), 0);
+}
+
+TEST_F(SerialDeviceTest, AbortEndsATransferPendingInAnotherThread) {
+  SetReadTimeouts(0, 0, 0);  // would wait for ever for 10 bytes
+  Send("ab");
+  auto read = std::async(std::launch::async, [&] { return ReadString(10); });
+  std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(read.wait_for(0ms), std::future_status::timeout);
+  ASSERT_EQ(device_->Purge(kPurgeRxAbort), 0);
+  ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(read.get(), "ab");  // what had arrived is kept
+
+  std::vector<char> big(1 << 20, 'x');  // the far end never reads: the write blocks
+  std::size_t written = 0;
+  auto write = std::async(std::launch::async,
+                          [&] { return device_->Write(big.data(), big.size(), written); });
+  std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(write.wait_for(0ms), std::future_status::timeout);
+  ASSERT_EQ(device_->Purge(kPurgeTxAbort | kPurgeTxClear), 0);
+  ASSERT_EQ(write.wait_for(2s), std::future_status::ready);
+  EXPECT_EQ(write.get(), 0);
+  EXPECT_LT(written, big.size());
 }
 
 // ---- Event waits ----
