@@ -1,0 +1,143 @@
+// The list of installed ports over a fake kernel tty class tree and a temporary hive.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/pseudo_terminal.h"
+#include "platform/registry.h"
+#include "serial/ComNames.h"
+
+namespace tavex {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::RegistryKey;
+using platform::RegRoot;
+
+constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+class PortListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/tavex-ports-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    sysfs_ = root_ + "/class/tty";
+    ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/registry").c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TAVEX_REGISTRY_DIR");
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  // A tty class entry; `type` is written for ttyS entries (0 = no UART behind it).
+  void AddTty(const std::string& name, bool withDevice, const char* type = nullptr) {
+    fs::create_directories(sysfs_ + "/" + name);
+    if (withDevice) {
+      fs::create_directories(root_ + "/devices/" + name);
+      fs::create_directory_symlink(root_ + "/devices/" + name, sysfs_ + "/" + name + "/device");
+    }
+    if (type != nullptr) std::ofstream(sysfs_ + "/" + name + "/type") << type << "\n";
+  }
+  void Register(const std::string& name, const std::string& device) {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), 0);
+    ASSERT_EQ(key.SetString(name, device), 0);
+  }
+
+  std::string root_;
+  std::string sysfs_;
+};
+
+TEST_F(PortListTest, KernelDevicesWithHardwareSortedAsText) {
+  AddTty("ttyUSB10", true);
+  AddTty("ttyUSB2", true);
+  AddTty("ttyS0", true, "4");
+  AddTty("ttyS1", true, "0");  // placeholder without a UART
+  AddTty("ttyACM0", true);
+  AddTty("tty5", false);  // virtual console: no device link
+  AddTty("console", false);
+  std::vector<std::string> ports{"stale"};
+  ListComPortsFrom(sysfs_, ports);
+  EXPECT_EQ(ports, (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyUSB10", "ttyUSB2"}));
+}
+
+TEST_F(PortListTest, RegisteredPortsWhoseDevicesExistAreMerged) {
+  fs::create_directories(sysfs_);
+  AddTty("ttyUSB0", true);
+  platform::PseudoTerminal pty;
+  ASSERT_EQ(pty.Create(), 0);
+  const std::string link = root_ + "/COM6";
+  fs::create_symlink(pty.SlavePath(), link);
+  Register("sim", link);              // a path: kept as written, usable as the port name
+  Register("gone", root_ + "/COM9");  // its device is not there
+  Register("dup", pty.SlavePath());
+  Register("again", pty.SlavePath());  // duplicates stay
+  Register("null", "");
+  {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, kSerialComm, key), 0);
+    ASSERT_EQ(key.SetDword("number", 5), 0);  // data that names no device
+  }
+  std::vector<std::string> ports;
+  ListComPortsFrom(sysfs_, ports);
+  std::vector<std::string> expected{link, pty.SlavePath(), pty.SlavePath(), "ttyUSB0"};
+  std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+  });
+  EXPECT_EQ(ports, expected);
+}
+
+TEST_F(PortListTest, SortIgnoresCaseAndIsTextual) {
+  platform::PseudoTerminal pty;
+  ASSERT_EQ(pty.Create(), 0);
+  for (const char* name : {"COM3", "com1", "COM10", "Com2"}) {
+    fs::create_symlink(pty.SlavePath(), root_ + "/" + name);
+    Register(name, root_ + "/" + name);
+  }
+  std::vector<std::string> ports;
+  ListComPortsFrom(root_ + "/no-sysfs", ports);  // the hive alone is a source
+  ASSERT_EQ(ports.size(), 4u);
+  for (std::size_t i = 0; i < ports.size(); ++i) ports[i] = fs::path(ports[i]).filename();
+  EXPECT_EQ(ports, (std::vector<std::string>{"com1", "COM10", "Com2", "COM3"}));
+}
+
+TEST_F(PortListTest, NoReadableSourceFailsAndKeepsTheTarget) {
+  std::vector<std::string> ports{"keep"};
+  try {
+    ListComPortsFrom(root_ + "/no-sysfs", ports);
+    ADD_FAILURE() << "no source at all must fail";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 23);
+    EXPECT_EQ(e.SystemCode(), ENOENT);
+  }
+  EXPECT_EQ(ports, std::vector<std::string>{"keep"});
+
+  // An existing key that names no port, or a tty tree without serial devices, is an empty list.
+  {
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), 0);
+  }
+  ListComPortsFrom(root_ + "/no-sysfs", ports);
+  EXPECT_TRUE(ports.empty());
+
+  // A registered name too long for the enumeration buffer fails the whole list.
+  ports = {"keep"};
+  fs::create_directories(sysfs_);
+  Register(std::string(300, 'n'), "ttyS0");
+  try {
+    ListComPortsFrom(sysfs_, ports);
+    ADD_FAILURE() << "an oversized entry must fail";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ErrorCode(), 23);
+    EXPECT_EQ(e.SystemCode(), platform::kErrorMoreData);
+  }
+  EXPECT_EQ(ports, std::vector<std::string>{"keep"});
+}
+
+}  // namespace
+}  // namespace tavex
