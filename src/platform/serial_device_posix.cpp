@@ -459,7 +459,11 @@ class PosixSerialDevice final : public SerialDevice {
     if (hungUp_) return;
     if (txPending_ && (mask_ & kEvTxEmpty)) {
       std::uint32_t outQueue = 0;
-      if (tty::OutputQueue(fd_, outQueue) != 0 || outQueue == 0) {
+      const int error = tty::OutputQueue(fd_, outQueue);
+      if (error != 0 && !tty::IsUnsupported(error)) {
+        NoteHangupLocked(error);
+      } else if (outQueue == 0) {
+        // Without an output count the bytes the kernel accepted are taken as sent.
         txPending_ = false;
         RaiseLocked(kEvTxEmpty);
       }
