@@ -1,0 +1,179 @@
+// The window's port setup command with the real dialog: polling stops while the dialog is open,
+// the six basic settings are stored with the clock line's speed, polling restarts, and a port
+// list or a hive that fails ends the command with an error box and polling stopped.
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "operator/TForm1.h"
+#include "platform/pseudo_terminal.h"
+#include "serial/ComNames.h"
+#include "serial/setup/ComCombo.h"
+#include "serial/setup/ComSetup.h"
+#include "serial/setup/ComSetupFrm.h"
+#include "support.h"
+
+namespace tavex::ui {
+namespace {
+
+// Acts on the setup dialog once it is shown; cancels it if it is still open two seconds later.
+class DialogScript {
+ public:
+  explicit DialogScript(std::function<void(TComSetupFrm&)> act) : act_(std::move(act)) {
+    QTimer::singleShot(0, &context_, [this] {
+      auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      ran_ = true;
+      QTimer::singleShot(2000, dialog, [dialog] {
+        ADD_FAILURE() << "the setup dialog was left open";
+        dialog->reject();
+      });
+      act_(*dialog);
+    });
+  }
+  bool Ran() const { return ran_; }
+
+ private:
+  QObject context_;
+  std::function<void(TComSetupFrm&)> act_;
+  bool ran_ = false;
+};
+
+std::map<std::string, std::string> StoredPortValues() {
+  std::map<std::string, std::string> values;
+  platform::RegistryKey key;
+  if (platform::RegistryKey::Open(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort",
+                                  key) != 0) {
+    return values;
+  }
+  for (std::uint32_t i = 0;; ++i) {
+    std::string name, data;
+    platform::RegType type{};
+    if (key.EnumValue(i, name, 256, type, data, 256) != 0) break;
+    values[name] = data.substr(0, data.find('\0'));
+  }
+  return values;
+}
+
+class SetupCommand : public ::testing::Test {
+ protected:
+  SetupCommand() {
+    RegisterComSetupDialog();
+    // The installed ports: the kernel's are read from an empty tree, so the list holds exactly
+    // the pseudo-terminal registered here.
+    std::filesystem::create_directory(KernelTree());
+    previousSource_ = SetPortListSource([tree = KernelTree()](std::vector<std::string>& target) {
+      ListComPortsFrom(tree, target);
+    });
+    if (pty_.Create() != 0) throw std::runtime_error("no pseudo-terminal");
+    platform::RegistryKey key;
+    EXPECT_EQ(0, platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
+                                               "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
+    EXPECT_EQ(0, key.SetString("pty0", pty_.SlavePath()));
+  }
+  ~SetupCommand() override { SetPortListSource(previousSource_); }
+
+  std::string KernelTree() const { return registry_.Dir() + "/sys-class-tty"; }
+
+  // The polling state the command starts from: reading, with a configuration send pending.
+  void StartPolling() {
+    form_.Timer1->SetEnabled(true);
+    form_.Timer2->SetEnabled(true);
+  }
+
+  void ExpectSixBasicValues(const std::string& port, const std::string& parity) {
+    const auto values = StoredPortValues();
+    const std::map<std::string, std::string> expected = {
+        {"Port", port},    {"BaudRate", "4800"}, {"StopBits", "1"},
+        {"DataBits", "8"}, {"Parity", parity},   {"FlowControl", "None"}};
+    EXPECT_EQ(expected, values);
+  }
+
+  QApplication& app_ = test::App();  // before any widget
+  test::TempRegistry registry_;
+  platform::PseudoTerminal pty_;
+  PortListSource previousSource_;
+  TForm1 form_;
+};
+
+TEST_F(SetupCommand, OkStoresTheChoiceWithTheLineSpeedAndRestartsPolling) {
+  StartPolling();
+  DialogScript script([&](TComSetupFrm& dialog) {
+    EXPECT_FALSE(form_.Timer1->Enabled());
+    EXPECT_FALSE(form_.Timer3->Enabled());
+    EXPECT_TRUE(form_.Timer2->Enabled()) << "a pending configuration send keeps going";
+    QTest::keyClick(dialog.Combo1, Qt::Key_Home);
+    QTest::keyClick(dialog.Combo2, Qt::Key_End);   // 256000, replaced by the line's speed
+    QTest::keyClick(dialog.Combo5, Qt::Key_Down);  // Odd
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  form_.Button2->click();
+  ASSERT_TRUE(script.Ran());
+
+  ExpectSixBasicValues(pty_.SlavePath(), "Odd");
+  EXPECT_EQ(br4800, form_.ComPort.BaudRate());
+  EXPECT_TRUE(form_.Timer3->Enabled());
+  EXPECT_FALSE(form_.Timer1->Enabled());
+  EXPECT_TRUE(form_.Timer2->Enabled());
+}
+
+TEST_F(SetupCommand, CancelStoresThePortsOwnSettingsAndRestartsPolling) {
+  form_.ComPort.SetBaudRate(br19200);
+  DialogScript script([&](TComSetupFrm& dialog) {
+    QTest::keyClick(dialog.Combo1, Qt::Key_Home);
+    QTest::keyClick(dialog.Combo5, Qt::Key_End);
+    QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+  });
+  form_.Button2->click();
+  ASSERT_TRUE(script.Ran());
+
+  ExpectSixBasicValues(form_.ComPort.Port(), "None");
+  EXPECT_NE(pty_.SlavePath(), form_.ComPort.Port());
+  EXPECT_TRUE(form_.Timer3->Enabled());
+}
+
+TEST_F(SetupCommand, PortsThatCannotBeListedShowAnErrorAndLeavePollingStopped) {
+  std::filesystem::remove_all(KernelTree());
+  std::filesystem::remove(platform::HivePath(platform::RegRoot::LocalMachine));
+  StartPolling();
+  test::MessageBoxCatcher boxes;
+  DialogScript script([](TComSetupFrm& dialog) { dialog.reject(); });
+  form_.Button2->click();
+  test::Pump(100);
+
+  EXPECT_FALSE(script.Ran()) << "no dialog without a port list";
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_TRUE(boxes.boxes[0].text.startsWith("Registry error"))
+      << boxes.boxes[0].text.toStdString();
+  EXPECT_EQ(QMessageBox::Critical, boxes.boxes[0].icon);
+  EXPECT_TRUE(StoredPortValues().empty()) << "nothing is stored";
+  EXPECT_FALSE(form_.Timer1->Enabled());
+  EXPECT_FALSE(form_.Timer3->Enabled());
+  EXPECT_TRUE(form_.Timer2->Enabled());
+}
+
+TEST_F(SetupCommand, HiveThatCannotBeWrittenShowsTheStoreErrorAndLeavesPollingStopped) {
+  const std::string hive = platform::HivePath(platform::RegRoot::LocalMachine);
+  const std::string broken = "this is not a registry file\n";
+  std::ofstream(hive) << broken;
+  test::MessageBoxCatcher boxes;
+  DialogScript script(
+      [](TComSetupFrm& dialog) { QTest::mouseClick(dialog.Button1, Qt::LeftButton); });
+  form_.Button2->click();
+  test::Pump(100);
+
+  ASSERT_TRUE(script.Ran());
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ("Failed to store settings.", boxes.boxes[0].text);
+  std::string kept(std::filesystem::file_size(hive), '\0');
+  std::ifstream(hive, std::ios::binary)
+      .read(kept.data(), static_cast<std::streamsize>(kept.size()));
+  EXPECT_EQ(broken, kept) << "a hive that does not parse is left as it was";
+  EXPECT_FALSE(form_.Timer1->Enabled());
+  EXPECT_FALSE(form_.Timer3->Enabled());
+}
+
+}  // namespace
+}  // namespace tavex::ui
