@@ -1,5 +1,6 @@
 #include "serial/Handover.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -119,8 +120,9 @@ void THandover::ServeUntil(const std::function<bool()>& done) {
     if (done()) return;
     std::unique_lock lock(state_->mutex);
     // Whoever makes `done` true calls Wake afterwards; the counter closes the gap between the
-    // check above and this wait.
-    state_->changed.wait(lock, [&] { return !state_->queue.empty() || state_->wakes != seen; });
+    // check above and this wait. The time limit only guards against a caller that forgets to.
+    state_->changed.wait_for(lock, std::chrono::milliseconds(100),
+                             [&] { return !state_->queue.empty() || state_->wakes != seen; });
   }
 }
 

@@ -22,6 +22,7 @@ TEST(Handover, SendRunsOnTheServingThreadAndBlocksUntilServed) {
   std::thread sender([&] {
     handover.Send([&] { ranOn = std::this_thread::get_id(); });
     returned = true;
+    handover.Wake();
   });
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(returned.load()) << "Send must wait for the owner";
