@@ -1,5 +1,7 @@
 // The setup dialog as the operator meets it: its layout and keyboard, and what OK, Cancel and
 // closing by the frame do to the port.
+#include <termios.h>
+
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -133,6 +135,48 @@ TEST_F(ComSetupDialog, OkWritesTheSixPicksInOrderAndAppliesOnce) {
   EXPECT_EQ(prNone, at[2].parity);
   EXPECT_EQ(prEven, at[3].parity);
   EXPECT_EQ(fcNone, at[3].flowControl);
+}
+
+TEST_F(ComSetupDialog, OkReconfiguresAnOpenDeviceOnceAndFollowsAPortChange) {
+  // The line settings as the device holds them (the master end reports the slave's). A
+  // pseudo-terminal always keeps 8 data bits without parity, but its stop bits and parity sense
+  // show what was applied.
+  const auto lineFlags = [](int masterFd) {
+    termios line{};
+    EXPECT_EQ(0, ::tcgetattr(masterFd, &line));
+    return line.c_cflag;
+  };
+  RecordingPort port;
+  port.SetPort(ptys_.Path(0));
+  port.Open();
+  ASSERT_TRUE(port.Connected());
+  ASSERT_FALSE(lineFlags(ptys_.MasterFd(0)) & (CSTOPB | PARODD));
+  port.settingsApplies = 0;
+
+  DialogScript sameDevice([&](TComSetupFrm& dialog) {
+    Pick(dialog.Combo4, "2");
+    Pick(dialog.Combo5, "Odd");
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  port.ShowSetupDialog();
+  ASSERT_TRUE(sameDevice.Ran());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(1, port.settingsApplies);
+  EXPECT_TRUE(lineFlags(ptys_.MasterFd(0)) & CSTOPB);
+  EXPECT_TRUE(lineFlags(ptys_.MasterFd(0)) & PARODD);
+
+  DialogScript otherDevice([&](TComSetupFrm& dialog) {
+    Pick(dialog.Combo1, ptys_.Path(1));
+    Pick(dialog.Combo5, "Mark");
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  port.ShowSetupDialog();
+  ASSERT_TRUE(otherDevice.Ran());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_EQ(ptys_.Path(1), port.Port());
+  EXPECT_TRUE(lineFlags(ptys_.MasterFd(1)) & CSTOPB);
+  EXPECT_TRUE(lineFlags(ptys_.MasterFd(1)) & CMSPAR);
+  port.Close();
 }
 
 TEST_F(ComSetupDialog, CancelFrameCloseAndEscapeWriteNothing) {

@@ -127,6 +127,7 @@ class PtyPorts {
     }
   }
   const std::string& Path(std::size_t i) const { return ptys_[i].SlavePath(); }
+  int MasterFd(std::size_t i) const { return ptys_[i].MasterFd(); }
 
  private:
   std::vector<platform::PseudoTerminal> ptys_;
