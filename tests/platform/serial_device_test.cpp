@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -217,6 +218,72 @@ TEST_F(SerialDeviceTest, AcceptsEveryLineSettingAPseudoTerminalCanTake) {
   std::uint32_t lines = 0xFFFF;
   EXPECT_EQ(device_->ModemStatus(lines), 0);
   EXPECT_EQ(lines, 0u);  // a pseudo-terminal has no modem lines: all off
+}
+
+// The terminal settings the device ended up with, read through the driver's own descriptor
+// (found in /proc/self/fd), since a second open of the device is refused.
+termios ActualTermios(const std::string& devicePath) {
+  termios tio{};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == devicePath) {
+      int fd = std::stoi(entry.path().filename().string());
+      EXPECT_EQ(tcgetattr(fd, &tio), 0);
+      return tio;
+    }
+  }
+  ADD_FAILURE() << "no descriptor for " << devicePath;
+  return tio;
+}
+
+struct TermiosCase {
+  const char* name;
+  void (*change)(LineSettings&);
+  tcflag_t cflagMask, cflag;
+  tcflag_t iflagMask, iflag;
+};
+
+TEST_F(SerialDeviceTest, LineSettingsReachTheTerminal) {
+  constexpr tcflag_t kBother = 0010000;  // the kernel's "rate in c_ospeed" code
+  // A pseudo-terminal forces CS8 and clears PARENB whatever it is given; the other framing
+  // bits stay as set.
+  constexpr tcflag_t kFraming = PARODD | CMSPAR | CSTOPB;
+  const TermiosCase cases[] = {
+      {"4800 8N1", [](LineSettings& s) { s.baudRate = 4800; }, CBAUD | kFraming | CRTSCTS, B4800,
+       IXON | IXOFF | INPCK | PARMRK, 0},
+      {"custom rate", [](LineSettings& s) { s.baudRate = 12345; }, CBAUD, kBother, 0, 0},
+      {"7O1", [](LineSettings& s) { s.byteSize = 7, s.parity = 1; }, kFraming, PARODD, 0, 0},
+      {"5E1.5", [](LineSettings& s) { s.byteSize = 5, s.parity = 2, s.stopBits = 1; }, kFraming,
+       CSTOPB, 0, 0},
+      {"6M2", [](LineSettings& s) { s.byteSize = 6, s.parity = 3, s.stopBits = 2; }, kFraming,
+       PARODD | CMSPAR | CSTOPB, 0, 0},
+      {"8S1", [](LineSettings& s) { s.parity = 4; }, kFraming, CMSPAR, 0, 0},
+      {"RTS handshake", [](LineSettings& s) { s.rtsControl = 2; }, CRTSCTS, CRTSCTS, 0, 0},
+      {"CTS flow", [](LineSettings& s) { s.outxCtsFlow = true; }, CRTSCTS, CRTSCTS, 0, 0},
+      {"Xon/Xoff", [](LineSettings& s) { s.outX = s.inX = true; }, CRTSCTS, 0, IXON | IXOFF,
+       IXON | IXOFF},
+      {"parity check", [](LineSettings& s) { s.parityCheck = true; }, 0, 0,
+       INPCK | PARMRK | IGNPAR | ISTRIP, INPCK | PARMRK},
+  };
+  for (const TermiosCase& c : cases) {
+    LineSettings s;
+    s.xonChar = 0x11;
+    s.xoffChar = 0x13;
+    c.change(s);
+    ASSERT_EQ(device_->SetLineSettings(s), 0) << c.name;
+    termios tio = ActualTermios(pty_.SlavePath());
+    EXPECT_EQ(tio.c_cflag & c.cflagMask, c.cflag) << c.name;
+    EXPECT_EQ(tio.c_iflag & c.iflagMask, c.iflag) << c.name;
+    // Always raw, local and receiving, whatever else changed.
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD}) << c.name;
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u) << c.name;
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u) << c.name;
+    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP), 0u) << c.name;
+    EXPECT_EQ(tio.c_cc[VMIN], 1) << c.name;
+    EXPECT_EQ(tio.c_cc[VTIME], 0) << c.name;
+    EXPECT_EQ(tio.c_cc[VSTART], 0x11) << c.name;
+    EXPECT_EQ(tio.c_cc[VSTOP], 0x13) << c.name;
+  }
 }
 
 TEST_F(SerialDeviceTest, RefusesLineSettingsNoLineCanHave) {
