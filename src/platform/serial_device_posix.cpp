@@ -88,13 +88,6 @@ class Wakeup {
   int fd_;
 };
 
-int CloseKeepingErrno(int fd) {
-  int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return -1;
-}
-
 class PosixSerialDevice final : public SerialDevice {
  public:
   PosixSerialDevice(int fd, bool exclusive, int transferWakeFd, int waitWakeFd)
@@ -558,6 +551,13 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& e
     error = EBUSY;
     return nullptr;
   }
+  // Root passes TIOCEXCL: a holder that set it without flock is still respected.
+  bool heldElsewhere = false;
+  if (tty::IsExclusive(fd, heldElsewhere) == 0 && heldElsewhere) {
+    ::close(fd);
+    error = EBUSY;
+    return nullptr;
+  }
   const bool exclusive = tty::SetExclusive(fd, true) == 0;
   auto fail = [&](int code) -> std::unique_ptr<SerialDevice> {
     if (exclusive) tty::SetExclusive(fd, false);
@@ -571,8 +571,9 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& e
   if (transferWake < 0) return fail(errno);
   const int waitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (waitWake < 0) {
-    CloseKeepingErrno(transferWake);
-    return fail(errno);
+    const int eventfdError = errno;
+    ::close(transferWake);
+    return fail(eventfdError);
   }
   try {
     return std::make_unique<PosixSerialDevice>(fd, exclusive, transferWake, waitWake);

@@ -19,8 +19,9 @@ int MakeRaw(int fd);
 // device unchanged then. Modem-line ioctls that the device lacks (ENOTTY, EINVAL) are skipped.
 int ConfigureLine(int fd, const LineSettings& settings);
 
-// Exclusive mode of the terminal (TIOCEXCL / TIOCNXCL).
+// Exclusive mode of the terminal (TIOCEXCL / TIOCNXCL, TIOCGEXCL).
 int SetExclusive(int fd, bool exclusive);
+int IsExclusive(int fd, bool& exclusive);
 
 // Discards the kernel's queues.
 int Flush(int fd, bool input, bool output);

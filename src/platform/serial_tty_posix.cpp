@@ -158,6 +158,13 @@ int SetExclusive(int fd, bool exclusive) {
   return Ioctl(fd, exclusive ? TIOCEXCL : TIOCNXCL, nullptr);
 }
 
+int IsExclusive(int fd, bool& exclusive) {
+  int flag = 0;
+  int error = Ioctl(fd, TIOCGEXCL, &flag);
+  exclusive = error == 0 && flag != 0;
+  return error;
+}
+
 int Flush(int fd, bool input, bool output) {
   if (!input && !output) return 0;
   int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
@@ -146,6 +147,21 @@ TEST_F(SerialDeviceTest, SecondOpenIsBusyAndTheHolderKeepsWorking) {
   device_.reset();
   auto again = SerialDevice::Open(pty_.SlavePath(), error);
   EXPECT_NE(again, nullptr) << "errno " << error;
+}
+
+TEST(SerialDeviceOpenTest, RespectsAnExclusiveHolderThatDoesNotLock) {
+  PseudoTerminal pty;
+  ASSERT_EQ(pty.Create(), 0);
+  int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(ioctl(other, TIOCEXCL), 0);  // exclusive by the kernel's flag alone, no flock
+  int error = 0;
+  EXPECT_EQ(SerialDevice::Open(pty.SlavePath(), error), nullptr);
+  EXPECT_EQ(error, EBUSY);
+  ioctl(other, TIOCNXCL);
+  ::close(other);
+  auto device = SerialDevice::Open(pty.SlavePath(), error);
+  EXPECT_NE(device, nullptr) << "errno " << error;
 }
 
 TEST(SerialDeviceOpenTest, ReportsWhyAnOpenFailed) {
