@@ -38,11 +38,11 @@ class SimProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    args.insert(args.begin(), TAVEX_CLOCKSIM_EXE);
-    std::vector<char*> argv;
+    std::string program = TAVEX_CLOCKSIM_EXE;
+    std::vector<char*> argv{program.data()};
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, TAVEX_CLOCKSIM_EXE, &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);

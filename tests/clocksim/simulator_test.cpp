@@ -69,7 +69,6 @@ TEST(SimulatorTest, AnswersEachFrameKindAndKeepsEachClocksTime) {
     EXPECT_EQ(DurationDigit(readBack, position), DurationDigit(configReply, position));
   }
   EXPECT_EQ(readBack.substr(10, 4), "2049");
-  EXPECT_EQ(line.Sim().Brightness(), 1);
 
   // A frame with a wrong checksum is counted and not answered.
   ClockFrame corrupt = BuildTimeFrame(ClockAddress(2), kT);
@@ -80,33 +79,35 @@ TEST(SimulatorTest, AnswersEachFrameKindAndKeepsEachClocksTime) {
   EXPECT_EQ(line.Sim().GetCounts().frames, 4u);
   EXPECT_EQ(line.Sim().GetCounts().badFrames, 1u);
   EXPECT_EQ(line.Sim().GetCounts().replies, 4u);
+  EXPECT_EQ(line.Sim().Brightness(), 1);
 }
 
 struct FaultCase {
   const char* fault;
-  int clock;  // 1: read request, else a time frame to that clock
+  int clock;           // 1: read request, else a time frame to that clock
+  std::size_t length;  // of the raw answer, 0 for none
   std::function<void(const std::string& raw)> check;
 };
 
 TEST(SimulatorTest, HonoursEachFault) {
   const FaultCase cases[] = {
-      {"2:silent", 2, [](const std::string& raw) { EXPECT_EQ(raw, ""); }},
-      {"2:silent", 3, [](const std::string& raw) { EXPECT_TRUE(AcceptTimeReply(kT, raw)); }},
-      {"1:wrong-minute", 1,
+      {"2:silent", 2, 0, [](const std::string& raw) { EXPECT_EQ(raw, ""); }},
+      {"2:silent", 3, 10, [](const std::string& raw) { EXPECT_TRUE(AcceptTimeReply(kT, raw)); }},
+      {"1:wrong-minute", 1, 19,
        [](const std::string& raw) {
          EXPECT_FALSE(AcceptStatusReply(kT, raw));
          EXPECT_TRUE(AcceptStatusReply(CorrectedInstant({2026, 12, 7, 5, 53, 21, 0}, 0), raw));
        }},
-      {"2:no-temperature", 2,
+      {"2:no-temperature", 2, 10,
        [](const std::string& raw) {
          EXPECT_TRUE(AcceptTimeReply(kT, raw));
          EXPECT_EQ(TemperatureText(raw), kNoValueText);
        }},
-      {"2:below-zero=5", 2,
+      {"2:below-zero=5", 2, 10,
        [](const std::string& raw) { EXPECT_EQ(TemperatureText(raw), " - 5\xB0"); }},
-      {"3:degree-letters", 3,
+      {"3:degree-letters", 3, 10,
        [](const std::string& raw) { EXPECT_EQ(TemperatureText(raw), "+ 2\xB0\xB0"); }},
-      {"1:nul=2", 1,
+      {"1:nul=2", 1, 19,
        [](const std::string& raw) {
          ASSERT_EQ(raw.size(), 19u);
          EXPECT_EQ(raw.substr(6, 2), std::string(2, '\0'));
@@ -114,19 +115,19 @@ TEST(SimulatorTest, HonoursEachFault) {
          EXPECT_EQ(WithoutNul(raw).size(), 17u);
          EXPECT_TRUE(AcceptStatusReply(kT, WithoutNul(raw)));
        }},
-      {"1:bad-digit=13", 1,
+      {"1:bad-digit=13", 1, 19,
        [](const std::string& raw) {
          EXPECT_TRUE(AcceptStatusReply(kT, raw));
          EXPECT_EQ(DurationDigit(raw, 12), 5);
          EXPECT_THROW(DurationDigit(raw, 13), EConvertError);
        }},
-      {"2:truncate=6", 2,
+      {"2:truncate=6", 2, 6,
        [](const std::string& raw) {
          EXPECT_EQ(raw.size(), 6u);
          EXPECT_FALSE(AcceptTimeReply(kT, raw));
        }},
-      {"1:truncate", 1, [](const std::string& raw) { EXPECT_EQ(raw.size(), 18u); }},
-      {"2:noise=4", 2,
+      {"1:truncate", 1, 18, [](const std::string& raw) { EXPECT_EQ(raw.size(), 18u); }},
+      {"2:noise=4", 2, 14,
        [](const std::string& raw) {
          ASSERT_EQ(raw.size(), 14u);
          EXPECT_EQ(raw.find('\0'), std::string::npos);
@@ -141,7 +142,9 @@ TEST(SimulatorTest, HonoursEachFault) {
     SimulatedLine line(options, kNow);
     ASSERT_TRUE(line.Ready());
     line.SendFrame(c.clock == 1 ? kReadRequest : BuildTimeFrame(ClockAddress(c.clock), kT));
-    c.check(line.ReceiveText(32, 400ms));
+    const std::string raw = line.ReceiveText(std::max<std::size_t>(c.length, 1), 400ms);
+    EXPECT_EQ(raw.size(), c.length);
+    c.check(raw);
   }
 }
 
