@@ -1,0 +1,111 @@
+// The translation templates hold exactly the texts the program offers to its message catalogues,
+// in the program's order, so that a catalogue made from them covers everything a translator can
+// change and nothing the program never looks up.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "serial/ComPort.h"
+#include "serial/setup/ComSetupFrm.h"
+
+namespace {
+
+// Reads a C string literal body as xgettext writes it ("..." on one line).
+std::string Unquote(const std::string& line, std::size_t from) {
+  std::string text;
+  for (std::size_t i = line.find('"', from) + 1; i < line.size() && line[i] != '"'; ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) {
+      ++i;
+      text += line[i] == 'n' ? '\n' : line[i] == 't' ? '\t' : line[i];
+    } else {
+      text += line[i];
+    }
+  }
+  return text;
+}
+
+// The msgids of a template in file order, without the header entry. Continuation lines ("...")
+// after a msgid belong to it.
+std::vector<std::string> ReadMsgids(const std::string& path) {
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << "cannot read " << path;
+  std::vector<std::string> ids;
+  std::string line;
+  bool inMsgid = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("msgid ", 0) == 0) {
+      ids.push_back(Unquote(line, 6));
+      inMsgid = true;
+    } else if (inMsgid && line.rfind('"', 0) == 0) {
+      ids.back() += Unquote(line, 0);
+    } else {
+      inMsgid = false;
+    }
+  }
+  if (!ids.empty() && ids.front().empty()) ids.erase(ids.begin());
+  return ids;
+}
+
+// Untranslated texts: no language, so no catalogue is consulted.
+void UseNoLanguage() {
+  ::setenv("LANG", "C", 1);
+  ::unsetenv("LANGUAGE");
+}
+
+}  // namespace
+
+TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCodeSuffix) {
+  UseNoLanguage();
+  std::vector<std::string> offered;
+  for (int code = 1; code <= 23; ++code) offered.push_back(tavex::ComErrorText(code));
+
+  // The suffix as the program appends it, with the system code put back as its placeholder.
+  const std::string withCode = tavex::EComPort(1, 4321).what();
+  ASSERT_EQ(withCode.rfind(offered.front(), 0), 0u) << withCode;
+  std::string suffix = withCode.substr(offered.front().size());
+  const auto code = suffix.find("4321");
+  ASSERT_NE(code, std::string::npos) << withCode;
+  suffix.replace(code, 4, "%d");
+  offered.push_back(suffix);
+
+  EXPECT_EQ(ReadMsgids(TAVEX_POT_DIR "/default.pot"), offered);
+}
+
+TEST(PackagingTranslationTemplates, PortsetupDomainHoldsTheDialogCaptionsButNotTheListEntries) {
+  UseNoLanguage();
+  // The dialog lists the installed ports when it is built; give it an empty settings directory.
+  const auto registry =
+      std::filesystem::temp_directory_path() / ("tavex-templates-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(registry);
+  ::setenv("TAVEX_REGISTRY_DIR", registry.c_str(), 1);
+
+  int argc = 1;
+  char name[] = "translation_templates_test";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  std::vector<std::string> shown;
+  {
+    tavex::TComSetupFrm form;
+    shown = {form.windowTitle().toStdString(),   form.GroupBox1->title().toStdString(),
+             form.Label1->text().toStdString(),  form.Label2->text().toStdString(),
+             form.Label3->text().toStdString(),  form.Label4->text().toStdString(),
+             form.Label5->text().toStdString(),  form.Label6->text().toStdString(),
+             form.Button1->text().toStdString(), form.Button2->text().toStdString()};
+  }
+  std::filesystem::remove_all(registry);
+
+  const std::vector<std::string> ids = ReadMsgids(TAVEX_POT_DIR "/portsetup.pot");
+  EXPECT_EQ(ids, shown);
+  // List entries are setting names that the program reads back; they must stay untranslated.
+  for (const char* entry : {"4800", "None", "Hardware", "1.5"}) {
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), entry), 0) << entry;
+  }
+}

@@ -1,1 +1,0 @@
-# Translation templates: filled in below.
