@@ -54,7 +54,6 @@ struct ErrorTable {
   std::string texts[kErrorCount];
   std::string suffix;
   ErrorTable() {
-    platform::InitCatalogs();
     for (int i = 0; i < kErrorCount; ++i) {
       texts[i] = platform::Translate("default", kErrorTexts[i]);
     }

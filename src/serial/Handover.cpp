@@ -64,9 +64,14 @@ void THandover::Send(std::function<void()> call) {
   entry->run = std::move(call);
   entry->sent = true;
   Enqueue(*state_, entry);
-  std::unique_lock lock(state_->mutex);
-  state_->changed.wait(lock, [&] { return entry->done; });
-  if (entry->error) std::rethrow_exception(entry->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait(lock, [&] { return entry->done; });
+    // The sender owns the failure from here: the serving side keeps no reference to it.
+    error = std::move(entry->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void THandover::Post(std::function<void()> call) {
@@ -91,7 +96,7 @@ int THandover::Serve() {
     if (call->sent) {
       {
         std::lock_guard lock(state_->mutex);
-        call->error = error;
+        call->error = std::move(error);
         call->done = true;
       }
       state_->changed.notify_all();
