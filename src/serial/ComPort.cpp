@@ -163,31 +163,31 @@ TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
 }
 
 namespace {
-// Stores `value` when it differs and then lets the owner re-apply its group.
-template <typename T, typename Apply>
-void Store(T& member, T value, TCustomComPort* owner, Apply apply) {
-  if (member == value) return;
-  member = value;
-  if (owner != nullptr) apply(*owner);
-}
+using ApplyGroup = void (TCustomComPort::*)();
 }  // namespace
 
-#define TAVEX_APPLY(group) [](TCustomComPort& p) { p.group(); }
+// Stores `value` when it differs and then lets the owner re-apply the group.
+template <typename T>
+static void Store(T& member, T value, TCustomComPort* owner, ApplyGroup apply) {
+  if (member == value) return;
+  member = value;
+  if (owner != nullptr) (owner->*apply)();
+}
 
 void TComTimeouts::SetReadInterval(std::int32_t value) {
-  Store(readInterval_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+  Store(readInterval_, value, owner_, &TCustomComPort::ApplyTimeouts);
 }
 void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
-  Store(readTotalMultiplier_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+  Store(readTotalMultiplier_, value, owner_, &TCustomComPort::ApplyTimeouts);
 }
 void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
-  Store(readTotalConstant_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+  Store(readTotalConstant_, value, owner_, &TCustomComPort::ApplyTimeouts);
 }
 void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
-  Store(writeTotalMultiplier_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+  Store(writeTotalMultiplier_, value, owner_, &TCustomComPort::ApplyTimeouts);
 }
 void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
-  Store(writeTotalConstant_, value, owner_, TAVEX_APPLY(ApplyTimeouts));
+  Store(writeTotalConstant_, value, owner_, &TCustomComPort::ApplyTimeouts);
 }
 
 TComFlowControl::TComFlowControl(const TComFlowControl& other) : TComFlowControl(nullptr) {
@@ -233,34 +233,34 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
 }
 
 void TComFlowControl::SetOutCTSFlow(bool value) {
-  Store(outCTSFlow_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(outCTSFlow_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetOutDSRFlow(bool value) {
-  Store(outDSRFlow_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(outDSRFlow_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
-  Store(controlDTR_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(controlDTR_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
-  Store(controlRTS_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(controlRTS_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetXonXoffOut(bool value) {
-  Store(xonXoffOut_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(xonXoffOut_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetXonXoffIn(bool value) {
-  Store(xonXoffIn_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(xonXoffIn_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetDSRSensitivity(bool value) {
-  Store(dsrSensitivity_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(dsrSensitivity_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetTxContinueOnXoff(bool value) {
-  Store(txContinueOnXoff_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(txContinueOnXoff_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetXonChar(std::uint8_t value) {
-  Store(xonChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(xonChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComFlowControl::SetXoffChar(std::uint8_t value) {
-  Store(xoffChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(xoffChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 
 TComParity::TComParity(const TComParity& other)
@@ -279,16 +279,16 @@ TComParity& TComParity::operator=(const TComParity& other) {
 }
 
 void TComParity::SetBits(TParityBits value) {
-  Store(bits_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(bits_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComParity::SetCheck(bool value) {
-  Store(check_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(check_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComParity::SetReplace(bool value) {
-  Store(replace_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(replace_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 void TComParity::SetReplaceChar(std::uint8_t value) {
-  Store(replaceChar_, value, owner_, TAVEX_APPLY(ApplyLineSettings));
+  Store(replaceChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
 }
 
 TComBuffer::TComBuffer(const TComBuffer& other)
@@ -308,13 +308,11 @@ std::int32_t EvenSize(std::int32_t value) {
 }  // namespace
 
 void TComBuffer::SetInputSize(std::int32_t value) {
-  Store(inputSize_, EvenSize(value), owner_, TAVEX_APPLY(ApplyBufferSizes));
+  Store(inputSize_, EvenSize(value), owner_, &TCustomComPort::ApplyBufferSizes);
 }
 void TComBuffer::SetOutputSize(std::int32_t value) {
-  Store(outputSize_, EvenSize(value), owner_, TAVEX_APPLY(ApplyBufferSizes));
+  Store(outputSize_, EvenSize(value), owner_, &TCustomComPort::ApplyBufferSizes);
 }
-
-#undef TAVEX_APPLY
 
 // ---------------------------------------------------------------------------------------------
 // The port: construction, settings
