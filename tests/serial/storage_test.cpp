@@ -1,10 +1,12 @@
 // Saving and restoring the port's settings in registry hives and profile files kept in a
 // temporary registry directory.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -431,6 +433,33 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
             16);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }), 0);
+}
+
+// A save that cannot write its file (here: a file size limit, which holds for root as well)
+// fails and leaves the previous file exactly as it was, with no temporary file beside it.
+TEST_F(StorageTest, FailedWriteKeepsThePreviousFile) {
+  TComPort port;
+  port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX");
+  const std::string before = ReadFile(Hklm());
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{static_cast<rlim_t>(before.size() + 16), static_cast<rlim_t>(before.size() + 16)};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    port.SetPort(std::string(4096, 'p'));
+    int code =
+        ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); });
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 16);
+  EXPECT_EQ(ReadFile(Hklm()), before);
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++entries;
+  EXPECT_EQ(entries, 1);
 }
 
 // Two processes saving different settings over and over: every state of the file parses and
