@@ -75,7 +75,8 @@ int ScanKernelPorts(const std::string& directory, bool& present, std::vector<std
   present = true;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     const fs::path entry = it->path();
-    if (!fs::exists(fs::symlink_status(entry / "device", ec))) continue;
+    std::error_code linkError;
+    if (!fs::exists(fs::symlink_status(entry / "device", linkError))) continue;
     const std::string name = entry.filename().string();
     if (name.starts_with("ttyS")) {
       std::ifstream typeFile(entry / "type");
@@ -204,6 +205,10 @@ std::uint8_t TextToChar(const std::string& text) {
   return static_cast<std::uint8_t>(text.front());
 }
 
+// The list fails when a source that is there cannot be read (the tty class directory or the hive
+// answer an errno, a registered entry does not fit the enumeration buffers), and when neither
+// source is there at all (no tty class directory and no registered-ports key: ENOENT). A machine
+// with sysfs but no registered ports lists its kernel devices; either source may name no port.
 void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target) {
   std::vector<std::string> names;
   bool kernelPresent = false;
