@@ -174,7 +174,11 @@ void TComComboBox::SetComProperty(TComProperty property) {
   // Read the entries first: when the port list cannot be read the list stays as it was.
   std::vector<std::string> entries = ComPropertyEntries(property);
   select_.SetComProperty(property);
-  FillItems();
+  FillItems(std::move(entries));
+}
+
+void TComComboBox::FillItems(std::vector<std::string> entries) {
+  clear();
   entries_ = std::move(entries);
   for (const std::string& entry : entries_) addItem(ShownText(entry));
   if (entries_.empty()) return;
@@ -183,11 +187,6 @@ void TComComboBox::SetComProperty(TComProperty property) {
   } else {
     SelectIndex(0);
   }
-}
-
-void TComComboBox::FillItems() {
-  entries_.clear();
-  clear();
 }
 
 std::string TComComboBox::Text() const {

@@ -112,7 +112,7 @@ class TComComboBox : public QComboBox, private TComPortObserver {
   const std::vector<std::string>& Entries() const { return entries_; }
 
  private:
-  void FillItems();
+  void FillItems(std::vector<std::string> entries);
   void OperatorPicked(int index);
   void SelectIndex(int index);
   void ComPortDestroyed(TCustomComPort& port) override;

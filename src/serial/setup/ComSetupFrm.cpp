@@ -1,6 +1,7 @@
 #include "serial/setup/ComSetupFrm.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -175,7 +176,8 @@ void TComSetupFrm::keyPressEvent(QKeyEvent* event) {
 }
 
 void RunComSetupDialog(TCustomComPort& port) {
-  TComSetupFrm dialog;
+  // Owned by the active window, so the window system keeps it above the main window.
+  TComSetupFrm dialog(QApplication::activeWindow());
   for (int n = 1; n <= 6; ++n) dialog.Combo(n)->SetComPort(&port);
   if (dialog.exec() != QDialog::Accepted) return;
 
