@@ -59,8 +59,8 @@ class ClockPanel {
 enum class FrameKind { TimeSetting, Configuration, ReadRequest };
 
 struct TimerSwitch {
-  PollTimer timer;
-  bool armed;
+  PollTimer timer = PollTimer::ReadBack;
+  bool armed = false;
 };
 
 // One row of the exchange table.

@@ -1,0 +1,271 @@
+// The polling cycle and the exchanges started from the window, against the clock simulator on a
+// pseudo-terminal: tick handlers driven directly for the logic, and real-time runs for the timing.
+#include <QScrollBar>
+#include <fstream>
+
+#include "operator/ErrorHandler.h"
+#include "operator/TForm1.h"
+#include "support.h"
+
+namespace tavex::ui {
+namespace {
+
+using Frame = test::Simulator::Frame;
+
+class PollingTest : public test::WithApp, public ::testing::Test {
+ protected:
+  // Starts the simulator with `args` and points the stored settings at its line.
+  void StartClocks(std::vector<std::string> args) {
+    // A prompt clock: the time-setting exchange reads 50 ms after its last byte.
+    args.insert(args.end(), {"--answer-delay-ms", "5"});
+    sim_ = std::make_unique<test::Simulator>(registry_.Dir(), std::move(args));
+    if (!sim_->Running()) GTEST_SKIP() << "tavex-clocksim is not built";
+    registry_.StorePort(sim_->Path());
+  }
+  // The form's own timers are stopped, so that the test drives the ticks.
+  void Quiet() {
+    form_.Timer3->SetEnabled(false);
+    form_.Timer5->SetEnabled(false);
+  }
+  std::vector<Frame> FramesOf(char first) const {
+    std::vector<Frame> out;
+    for (const Frame& f : sim_->Frames()) {
+      if (!f.bytes.empty() && f.bytes[0] == first) out.push_back(f);
+    }
+    return out;
+  }
+  std::vector<int> Durations() const {
+    return {form_.RxSpinEdit6->value(), form_.RxSpinEdit7->value(), form_.RxSpinEdit8->value(),
+            form_.RxSpinEdit9->value()};
+  }
+  std::string State() const {
+    std::string s;
+    if (form_.Timer1->Enabled()) s += "1";
+    if (form_.Timer2->Enabled()) s += "2";
+    if (form_.Timer3->Enabled()) s += "3";
+    return s.empty() ? "stopped" : s;
+  }
+  std::string Text(QLabel* label) const { return label->text().toStdString(); }
+
+  test::TempRegistry registry_;
+  std::unique_ptr<test::Simulator> sim_;
+  TForm1 form_;
+};
+
+TEST_F(PollingTest, StartUpReadBackTakesTheClocksDurationsWithoutASend) {
+  StartClocks({"--durations", "2049", "--pressure", "751"});
+  Quiet();
+  form_.Timer3->SetEnabled(true);
+  test::AvoidMinuteTurn(2);
+  form_.Timer3Timer(form_.Timer3);
+
+  EXPECT_EQ(Durations(), (std::vector<int>{2, 0, 4, 9}));
+  EXPECT_EQ(State(), "1");  // the durations' change asked for a send; start-up overrides it
+  EXPECT_EQ(Text(form_.Label31), "751");
+  EXPECT_NE(Text(form_.Label5), "--:--");
+  EXPECT_EQ(form_.Memo1->LineCount(), 6);
+  EXPECT_EQ(form_.Memo1->Line(0).toStdString(), "Memo1");
+  EXPECT_EQ(form_.Memo1->Line(1).toStdString(), "READ----");
+  EXPECT_EQ(form_.Memo1->Line(2).toStdString(), "R");
+  EXPECT_EQ(form_.Memo1->Line(3).toStdString(), "Часы1");
+  EXPECT_EQ(FramesOf('R').size(), 1u);
+  EXPECT_TRUE(FramesOf('c').empty());
+}
+
+TEST_F(PollingTest, ChangedDurationsOnTheClockAreTakenAndSentBack) {
+  // After its first frame the clock changes its durations by itself.
+  StartClocks({"--fault", "1:drift=1"});
+  Quiet();
+  test::AvoidMinuteTurn(4);
+  form_.Timer3Timer(form_.Timer3);
+  const std::vector<int> first = Durations();
+  EXPECT_EQ(State(), "1");
+
+  form_.Timer1Timer(form_.Timer1);
+  EXPECT_NE(Durations(), first);
+  EXPECT_EQ(State(), "2");  // Sending
+
+  form_.Timer2Timer(form_.Timer2);
+  EXPECT_EQ(State(), "1");  // accepted: Reading again
+  const auto configs = FramesOf('c');
+  ASSERT_EQ(configs.size(), 1u);
+  std::string sent;
+  for (int d : Durations()) sent += static_cast<char>('0' + d);
+  EXPECT_EQ(configs[0].bytes.substr(18, 4), sent);
+}
+
+TEST_F(PollingTest, ASilentClockIsResentToUntilItAnswers) {
+  const std::string control = registry_.Dir() + "/faults";
+  std::ofstream(control) << "1:silent\n";
+  StartClocks({"--control", control});
+  Quiet();
+  form_.Label31->setText("745");
+  form_.Timer3Timer(form_.Timer3);
+  EXPECT_EQ(State(), "1");  // polling starts whatever the first read-back found
+  EXPECT_EQ(Text(form_.Label5), "--:--");
+  EXPECT_EQ(Text(form_.Label1), "-----");
+  EXPECT_EQ(Text(form_.Label31), "-----");
+  EXPECT_EQ(form_.Memo1->LastLine().toStdString(), "999999999999999999999");
+
+  form_.Timer1Timer(form_.Timer1);
+  EXPECT_EQ(State(), "2");
+  form_.Timer2Timer(form_.Timer2);
+  EXPECT_EQ(State(), "2");
+  EXPECT_EQ(FramesOf('c').size(), 1u);
+
+  std::ofstream(control, std::ios::trunc) << "# answering again\n";
+  test::Pump(1500);  // the simulator notices the changed file
+  test::AvoidMinuteTurn(2);
+  form_.Timer2Timer(form_.Timer2);
+  EXPECT_EQ(State(), "1");
+  EXPECT_NE(Text(form_.Label5), "--:--");
+}
+
+TEST_F(PollingTest, WithoutStoredSettingsEveryExchangeReportsThePortAndPollingGoesOn) {
+  Quiet();
+  form_.Label31->setText("745");
+  form_.Timer3Timer(form_.Timer3);
+  EXPECT_EQ(form_.StatusBar1->SimpleText().toStdString(),
+            "Com порт выбран неверно или занят другим приложением.");
+  EXPECT_EQ(form_.StatusBar1->currentMessage(), QString());  // stored, shown only in simple mode
+  EXPECT_EQ(Text(form_.Label5), "--:--");
+  EXPECT_EQ(Text(form_.Label1), "-----");
+  EXPECT_EQ(Text(form_.Label31), "745");
+  EXPECT_EQ(State(), "1");
+  form_.Timer1Timer(form_.Timer1);
+  EXPECT_EQ(State(), "1");
+  form_.Button4Click(form_.Button4);
+  EXPECT_EQ(Text(form_.Label6), "--:--");
+  EXPECT_EQ(Text(form_.Label11), "-----");
+  EXPECT_EQ(form_.Memo1->LineCount(), 1);
+}
+
+TEST_F(PollingTest, ABadDigitIsReportedAndTheTimerStaysArmed) {
+  StartClocks({"--fault", "1:bad-digit=13", "--durations", "5533"});
+  Quiet();
+  test::MessageBoxCatcher boxes;
+  form_.Label31->setText("745");
+  form_.Timer3->SetEnabled(true);
+  test::AvoidMinuteTurn(2);
+  form_.Timer3->OnTimer();  // the tick as the timer delivers it, inside the error boundary
+
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text.toStdString(), "'x' is not a valid floating point value.");
+  EXPECT_EQ(boxes.boxes[0].title.toStdString(), "TAVEX - управление часами");
+  EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(Durations(), (std::vector<int>{5, 5, 0, 0}));
+  EXPECT_EQ(Text(form_.Label31), "745");
+  // The rest of the start-up tick was skipped: it retries, and the durations asked for a send.
+  EXPECT_EQ(State(), "23");
+  EXPECT_TRUE(form_.ComPort.Connected());
+
+  // The next exchange closes the port it finds open.
+  form_.Button4->click();
+  EXPECT_FALSE(form_.ComPort.Connected());
+}
+
+TEST_F(PollingTest, TheSecondButtonsRunTheSameExchanges) {
+  StartClocks({"--temperature", "4:-07o"});
+  Quiet();
+  test::AvoidMinuteTurn(3);
+  form_.Button7->click();
+  EXPECT_EQ(Text(form_.Label21), " -07°");
+  EXPECT_NE(Text(form_.Label22), "--:--");
+  form_.Button8->click();
+  const auto frames = sim_->Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].bytes.substr(0, 6), "clk004");
+  EXPECT_EQ(frames[1].bytes.substr(0, 6), "clk001");
+  EXPECT_EQ(State(), "1");
+}
+
+TEST_F(PollingTest, ChangingTheBrightnessSendsAtOnce) {
+  StartClocks({});
+  Quiet();
+  form_.RxSpinEdit10->setValue(6);
+  const auto configs = FramesOf('c');
+  ASSERT_EQ(configs.size(), 1u);
+  EXPECT_EQ(configs[0].bytes[22], '6');
+}
+
+TEST_F(PollingTest, TwoDurationChangesGiveOneSendCarryingBoth) {
+  StartClocks({"--durations", "5533"});
+  Quiet();
+  form_.Timer1->SetEnabled(true);
+  form_.RxSpinEdit6->setValue(7);
+  test::Pump(2000);
+  form_.RxSpinEdit7->setValue(8);
+  test::Pump(2500);
+  EXPECT_TRUE(FramesOf('c').empty());
+  test::AvoidMinuteTurn(2);
+  test::Pump(1500);
+  const auto configs = FramesOf('c');
+  ASSERT_EQ(configs.size(), 1u);
+  EXPECT_EQ(configs[0].bytes.substr(18, 4), "7800");
+  EXPECT_EQ(State(), "1");
+}
+
+TEST_F(PollingTest, ALineThatHangsUpIsReportedAndPollingResumesWhenItReturns) {
+  StartClocks(
+      {"--fault", "1:hangup=2", "--reconnect-ms", "500", "--link", registry_.Dir() + "/COM6"});
+  registry_.StorePort(registry_.Dir() + "/COM6");
+  Quiet();
+  test::MessageBoxCatcher boxes;
+  test::AvoidMinuteTurn(5);
+  form_.Timer3->OnTimer();
+  EXPECT_EQ(State(), "1");
+  form_.Timer1->OnTimer();  // the clock hangs up on this frame
+  // The vanished line either failed the exchange (one error box) or read as silence.
+  EXPECT_LE(boxes.boxes.size(), 1u);
+  test::Pump(1500);
+  form_.Label5->clear();
+  if (form_.Timer2->Enabled()) {
+    form_.Timer2->OnTimer();
+  } else {
+    form_.Timer1->OnTimer();
+  }
+  EXPECT_NE(Text(form_.Label5), "");
+  EXPECT_NE(Text(form_.Label5), "--:--");
+  EXPECT_EQ(State(), "1");
+  form_.Label5->clear();
+  form_.Timer1->OnTimer();
+  EXPECT_NE(Text(form_.Label5), "");
+  EXPECT_NE(Text(form_.Label5), "--:--");
+  EXPECT_FALSE(form_.ComPort.Connected());
+  EXPECT_EQ(sim_->Frames().size(), 4u);
+}
+
+TEST_F(PollingTest, RunsTheCycleOnItsOwnInRealTime) {
+  StartClocks({"--durations", "3311"});
+  test::MessageBoxCatcher boxes;
+  Quiet();
+  test::AvoidMinuteTurn(24);
+  const auto start = std::chrono::steady_clock::now();
+  form_.Timer3->SetEnabled(true);
+  form_.Timer5->SetEnabled(true);
+  form_.show();
+  test::Pump(400);
+  EXPECT_EQ(Text(form_.Label9), "  ");  // the time display fills after a second
+  test::Pump(22000);
+
+  const auto reads = FramesOf('R');
+  ASSERT_EQ(reads.size(), 3u);
+  const auto startNs =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
+  EXPECT_LT(reads[0].t - startNs, 1'000'000'000);
+  for (std::size_t i = 1; i < reads.size(); ++i) {
+    const auto gap = reads[i].t - reads[i - 1].t;
+    EXPECT_GT(gap, 9'500'000'000);
+    EXPECT_LT(gap, 11'500'000'000);
+  }
+  EXPECT_TRUE(FramesOf('c').empty());  // the start-up read-back took the durations
+  EXPECT_EQ(Durations(), (std::vector<int>{3, 3, 1, 1}));
+  EXPECT_EQ(State(), "1");
+  EXPECT_NE(Text(form_.Label9), "  ");
+  EXPECT_TRUE(boxes.boxes.empty());
+  form_.Button1->click();
+  EXPECT_FALSE(form_.isVisible());
+}
+
+}  // namespace
+}  // namespace tavex::ui

@@ -1,0 +1,206 @@
+// Shared pieces of the window tests: the application object, a temporary registry, the clock
+// simulator on a pseudo-terminal, a catcher for message boxes, and event-loop pumping.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/registry.h"
+
+extern char** environ;
+
+namespace tavex::test {
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char name[] = "tavex-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    auto* created = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return created;
+  }();
+  return *app;
+}
+
+// A base that makes the application object exist before a fixture's widgets.
+struct WithApp {
+  WithApp() { App(); }
+};
+
+// Runs the event loop for `ms` milliseconds.
+inline void Pump(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// A registry directory of its own, removed afterwards.
+class TempRegistry {
+ public:
+  TempRegistry() {
+    char dirTemplate[] = "/tmp/tavex-window-XXXXXX";
+    if (mkdtemp(dirTemplate) != nullptr) dir_ = dirTemplate;
+    setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
+  }
+  ~TempRegistry() { std::filesystem::remove_all(dir_); }
+  const std::string& Dir() const { return dir_; }
+
+  void StorePort(const std::string& port) const {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
+                                            "Software\\TAVEX\\ComPort", key),
+              0);
+    const char* values[][2] = {{"Port", port.c_str()}, {"BaudRate", "4800"},
+                               {"StopBits", "1"},      {"DataBits", "8"},
+                               {"Parity", "None"},     {"FlowControl", "None"}};
+    for (const auto& value : values) ASSERT_EQ(key.SetString(value[0], value[1]), 0);
+  }
+
+ private:
+  std::string dir_;
+};
+
+// tavex-clocksim on a pseudo-terminal of its own, logging to a file in `dir`.
+class Simulator {
+ public:
+  Simulator(const std::string& dir, std::vector<std::string> args) : log_(dir + "/sim.jsonl") {
+    const char* bin = std::getenv("TAVEX_TEST_BIN");
+    const std::string program = std::string(bin ? bin : "build/bin") + "/tavex-clocksim";
+    if (access(program.c_str(), X_OK) != 0) return;
+    args.insert(args.begin(), {program, "--log", log_});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // The first line is the line's path.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      pollfd p{out[0], POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char c;
+      if (read(out[0], &c, 1) != 1) break;
+      if (c == '\n') {
+        path_ = line;
+        break;
+      }
+      line += c;
+    }
+    close(out[0]);
+  }
+  ~Simulator() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+  bool Running() const { return pid_ > 0 && !path_.empty(); }
+  const std::string& Path() const { return path_; }
+
+  struct Frame {
+    std::int64_t t = 0;  // ns, monotonic
+    std::string bytes;   // without the leading 0x00
+    int clock = 0;
+  };
+  // The frames the simulator received so far.
+  std::vector<Frame> Frames() const {
+    std::vector<Frame> frames;
+    std::ifstream in(log_);
+    static const std::regex pattern(R"re(\{"t":(\d+),"frame":"([0-9a-fA-F]*)".*"clock":(\d+))re");
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+      if (!std::regex_search(line, m, pattern)) continue;
+      Frame frame;
+      frame.t = std::stoll(m[1]);
+      const std::string hex = m[2];
+      for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        frame.bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+      }
+      frame.clock = std::stoi(m[3]);
+      frames.push_back(frame);
+    }
+    return frames;
+  }
+
+ private:
+  std::string log_;
+  std::string path_;
+  pid_t pid_ = -1;
+};
+
+// Closes every modal message box that opens while it lives, recording what it showed.
+class MessageBoxCatcher {
+ public:
+  struct Box {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    int buttons;
+  };
+  MessageBoxCatcher() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || box->property("caught").toBool()) return;
+      box->setProperty("caught", true);
+      boxes.push_back(
+          {box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())});
+      if (onBox) onBox();
+      box->done(QMessageBox::Ok);
+    });
+    timer_.start();
+  }
+  std::vector<Box> boxes;
+  std::function<void()> onBox;
+
+ private:
+  QTimer timer_;
+};
+
+// Waits while the minute is about to turn, so that the computer's hour and minute stay those of
+// the clock's answer for the next `seconds`.
+inline void AvoidMinuteTurn(int seconds) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  if (local.tm_sec + seconds >= 59) {
+    std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
+  }
+}
+
+}  // namespace tavex::test
