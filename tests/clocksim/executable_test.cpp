@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "clocklink/ClockFrames.h"
+#include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -236,6 +237,31 @@ TEST(ClockSimExecutableTest, HangsUpAndComesBackBehindTheSameLink) {
   const std::string reply = ReadBack(link);
   EXPECT_EQ(reply.size(), 19u);
   EXPECT_EQ(sim.Terminate(SIGINT), 0);
+}
+
+// A pseudo-terminal's slave stands in for the far end of a real cable: the simulator opens it as
+// a device, and this test talks to it through the master.
+TEST(ClockSimExecutableTest, ServesADeviceUntilItGoesAway) {
+  platform::PseudoTerminal cable;
+  ASSERT_EQ(cable.Create(), 0);
+  SimProcess sim({"--device", cable.SlavePath()});
+  ASSERT_EQ(sim.ReadLine(), cable.SlavePath()) << sim.Errors();
+  const char frame[] = {'\0', 'R'};
+  ASSERT_EQ(::write(cable.MasterFd(), frame, 2), 2);
+  std::string reply;
+  const auto deadline = Clock::now() + 1500ms;
+  while (reply.size() < 19 && Clock::now() < deadline) {
+    pollfd pfd{cable.MasterFd(), POLLIN, 0};
+    if (::poll(&pfd, 1, 100) <= 0) continue;
+    char buffer[32];
+    const ssize_t n = ::read(cable.MasterFd(), buffer, sizeof buffer);
+    if (n > 0) reply.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_TRUE(AcceptedNow(reply)) << reply;
+  // A device that disappears ends the simulator with a failure instead of a busy loop.
+  cable.Close();
+  EXPECT_EQ(sim.Wait(), 1);
+  EXPECT_NE(sim.Errors().find("line failed"), std::string::npos);
 }
 
 TEST(ClockSimExecutableTest, HelpAndRefusedArguments) {
