@@ -113,6 +113,19 @@ int RegistryKey::QueryValue(const std::string& name, RegType& type, std::string&
   return 0;
 }
 
+int RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
+  values.clear();
+  if (!open_) return kErrorInvalidHandle;
+  Hive hive;
+  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  const HiveKey* key = hive.Find(path_);
+  if (key == nullptr) return kErrorFileNotFound;
+  for (const HiveValue& value : key->values) {
+    values.push_back(RegValueWrite{value.name, value.type, value.data});
+  }
+  return 0;
+}
+
 int RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
   return SetValues({RegValueWrite{name, type, data}});
 }

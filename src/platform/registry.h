@@ -70,6 +70,8 @@ class RegistryKey {
   // Raw data as stored: REG_SZ data carries its terminating zero byte, REG_DWORD four bytes
   // little-endian. kErrorFileNotFound when the value does not exist.
   int QueryValue(const std::string& name, RegType& type, std::string& data) const;
+  // Every value of the key in creation order, read from one state of the hive.
+  int QueryValues(std::vector<RegValueWrite>& values) const;
   int SetValue(const std::string& name, RegType type, const std::string& data);
   int DeleteValue(const std::string& name);
   // Applies the writes in order in one locked rewrite of the hive. A write that cannot be stored

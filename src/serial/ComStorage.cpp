@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/profile.h"
+#include "platform/registry_hive.h"
 #include "serial/ComNames.h"
 #include "serial/ComPort.h"
 
@@ -182,14 +183,32 @@ bool RegistryAccessor::OpenKey(const std::string& path, bool canCreate) {
 void RegistryAccessor::CloseKey() {
   key_.Close();
   pending_.clear();
+  haveSnapshot_ = false;
+}
+
+int RegistryAccessor::Query(const std::string& name, platform::RegType& type, std::string& data) {
+  FlushWrites();
+  if (!key_.IsOpen()) return platform::kErrorInvalidHandle;
+  if (!haveSnapshot_) {
+    snapshotResult_ = key_.QueryValues(snapshot_);
+    haveSnapshot_ = true;
+  }
+  if (snapshotResult_ != 0) return snapshotResult_;
+  for (const platform::RegValueWrite& value : snapshot_) {
+    if (platform::EqualsNoCase(value.name, name)) {
+      type = value.type;
+      data = value.data;
+      return 0;
+    }
+  }
+  return platform::kErrorFileNotFound;
 }
 
 std::string RegistryAccessor::ReadString(const std::string& name) {
-  FlushWrites();
   if (!key_.IsOpen()) return {};
   platform::RegType type{};
   std::string data;
-  int rc = key_.QueryValue(name, type, data);
+  int rc = Query(name, type, data);
   if (rc == platform::kErrorFileNotFound) return {};
   if (rc != 0) Fail("cannot read value", name, rc);
   if (data.empty()) return {};
@@ -200,10 +219,9 @@ std::string RegistryAccessor::ReadString(const std::string& name) {
 }
 
 std::int32_t RegistryAccessor::ReadInteger(const std::string& name) {
-  FlushWrites();
   platform::RegType type{};
   std::string data;
-  int rc = key_.QueryValue(name, type, data);
+  int rc = Query(name, type, data);
   if (rc != 0) Fail("cannot read value", name, rc);
   if (type != platform::RegType::Dword || data.size() != 4) {
     Fail("not a 4-byte integer value:", name, platform::kErrorInvalidData);
@@ -228,6 +246,7 @@ void RegistryAccessor::WriteInteger(const std::string& name, std::int32_t value)
 
 void RegistryAccessor::FlushWrites() {
   if (pending_.empty()) return;
+  haveSnapshot_ = false;
   std::vector<platform::RegValueWrite> writes;
   writes.swap(pending_);
   std::size_t applied = 0;

@@ -34,6 +34,8 @@ class RegistryAccessor {
   bool HasKey() const { return key_.IsOpen(); }
   const platform::RegistryKey& CurrentKey() const { return key_; }
 
+  // Reads come from one state of the hive, taken at the first read after opening or writing, so
+  // that a restore never mixes two saves made meanwhile by another process.
   // A missing value, or one of size 0, is empty text; the text ends at its first zero byte.
   // No key open is empty text too. A value of another type than REG_SZ/REG_EXPAND_SZ, or a hive
   // that cannot be read, raises.
@@ -54,6 +56,12 @@ class RegistryAccessor {
   platform::RegistryKey key_;
   bool holding_ = false;
   std::vector<platform::RegValueWrite> pending_;
+  bool haveSnapshot_ = false;
+  int snapshotResult_ = 0;
+  std::vector<platform::RegValueWrite> snapshot_;
+
+  // The value's code (0, kErrorFileNotFound, an errno) with its type and data.
+  int Query(const std::string& name, platform::RegType& type, std::string& data);
 };
 
 // One section of a profile file. The file name goes to the profile functions unchanged.

@@ -463,7 +463,7 @@ TEST_F(StorageTest, FailedWriteKeepsThePreviousFile) {
 }
 
 // Two processes saving different settings over and over: every state of the file parses and
-// holds one complete set of one of them.
+// holds one complete set of one of them, and a restore reads one such set.
 TEST_F(StorageTest, ConcurrentSavesNeverMixOrTear) {
   auto saver = [](const std::string& name, TBaudRate rate, TParityBits parity) {
     TComPort port;
@@ -502,6 +502,13 @@ TEST_F(StorageTest, ConcurrentSavesNeverMixOrTear) {
     EXPECT_TRUE(fromA || port == Sz("ttyB")) << port;
     EXPECT_EQ(key->values[1].data, Sz(fromA ? "4800" : "19200"));
     EXPECT_EQ(key->values[4].data, Sz(fromA ? "Odd" : "Even"));
+    // A restore meanwhile reads one save, never half of each.
+    TComPort reader;
+    reader.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Shared");
+    const bool readA = reader.Port() == "ttyA";
+    EXPECT_TRUE(readA || reader.Port() == "ttyB") << reader.Port();
+    EXPECT_EQ(reader.BaudRate(), readA ? br4800 : br19200);
+    EXPECT_EQ(reader.Parity().Bits(), readA ? prOdd : prEven);
     ++checks;
   };
   while (::waitpid(a, &status, WNOHANG) == 0 || ::waitpid(b, &status, WNOHANG) == 0) check();
