@@ -58,9 +58,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> faults, temperatures, offsets;
 
   app.add_option("--device", device,
-                 "serve this serial device (raw 4800 8N1) instead of a new pseudo-terminal");
-  app.add_option("--link", link,
-                 "make a symbolic link with this name to the line (e.g. /tmp/COM6)");
+                 "serve this serial device (raw 4800 8N1) instead of a new pseudo-terminal")
+      ->type_name("PATH");
+  app.add_option("--link", link, "make a symbolic link with this name to the line (e.g. /tmp/COM6)")
+      ->type_name("PATH");
   app.add_option("--register", registerDir,
                  "register the line under HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM in "
                  "the registry hive directory DIR (value tavexsim<pid>, data the --link path or "
@@ -68,40 +69,49 @@ int main(int argc, char** argv) {
       ->type_name("DIR");
   app.add_option("--log", logFile,
                  "write every byte received and sent, every frame, reply and event as JSON "
-                 "lines with monotonic timestamps in ns");
+                 "lines with monotonic timestamps in ns")
+      ->type_name("FILE");
   app.add_option("--byte-time-us", byteTimeUs,
                  "time per sent byte, microseconds (4800 bit/s 8N1: 2083; 0: no pacing)")
+      ->type_name("US")
       ->check(CLI::Range(0, 1000000))
       ->capture_default_str();
   app.add_option("--answer-delay-ms", answerDelayMs, "pause between a frame and its answer")
+      ->type_name("MS")
       ->check(CLI::Range(0, 60000))
       ->capture_default_str();
   app.add_option("--resync-gap-ms", resyncGapMs,
                  "quiet time after which a partial frame is dropped and a 0x00 starts a new one")
+      ->type_name("MS")
       ->check(CLI::Range(1, 60000))
       ->capture_default_str();
   app.add_option("--fault", faults, "make a clock misbehave (repeatable; kinds below)")
       ->type_name("CLOCK:KIND[=ARG]");
   app.add_option("--control", controlFile,
                  "file of faults, one CLOCK:KIND[=ARG] a line ('#' comments), re-read whenever "
-                 "it changes; adds to --fault and overrides it for the same kind");
+                 "it changes; adds to --fault and overrides it for the same kind")
+      ->type_name("FILE");
   app.add_option("--reconnect-ms", reconnectMs,
                  "after a hangup fault (or a failed device), bring the line back after this many "
                  "ms: a new pseudo-terminal behind the same --link; default: exit")
+      ->type_name("MS")
       ->check(CLI::Range(0, 3600000));
   app.add_option("--temperature", temperatures,
                  "temperature field, 4 characters, e.g. ' 21o', '-12o' (repeatable; CLOCK: "
                  "prefix for one clock)")
       ->type_name("[CLOCK:]FIELD");
   app.add_option("--pressure", pressure, "clock 1's pressure text, 3 characters")
+      ->type_name("TEXT")
       ->capture_default_str();
   app.add_option("--offset", offsets,
                  "start a clock this many seconds off the computer's time (repeatable)")
       ->type_name("[CLOCK:]SECONDS");
   app.add_option("--durations", durations,
                  "clock 1's display durations at start: four digits, time, date, temperature, "
-                 "pressure (default 5533)");
+                 "pressure (default 5533)")
+      ->type_name("DDDD");
   app.add_option("--brightness", brightness, "clock 1's brightness at start")
+      ->type_name("DIGIT")
       ->check(CLI::Range(0, 9))
       ->capture_default_str();
   app.footer(FaultHelp() +
