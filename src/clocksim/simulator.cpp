@@ -1,11 +1,7 @@
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -52,14 +48,6 @@ const Fault* Find(const std::vector<Fault>& faults, FaultKind kind) {
 
 int ArgOr(const Fault* fault, int fallback) {
   return fault != nullptr && fault->arg >= 0 ? fault->arg : fallback;
-}
-
-timespec ToTimespec(std::chrono::nanoseconds d) {
-  if (d.count() < 0) d = std::chrono::nanoseconds(0);
-  timespec ts{};
-  ts.tv_sec = static_cast<time_t>(d.count() / 1000000000);
-  ts.tv_nsec = static_cast<long>(d.count() % 1000000000);
-  return ts;
 }
 
 }  // namespace
@@ -120,15 +108,18 @@ std::vector<Fault> Simulator::ActiveFaults(int clock) const {
 
 void Simulator::ReloadControlFile() {
   if (options_.controlFile.empty()) return;
-  struct stat st {};
-  if (::stat(options_.controlFile.c_str(), &st) != 0) {
+  std::error_code error;
+  const auto written = std::filesystem::last_write_time(options_.controlFile, error);
+  const auto size = error ? 0 : std::filesystem::file_size(options_.controlFile, error);
+  if (error) {
     if (controlStamp_) LogEvent("control", "file removed: no faults from it");
     controlStamp_.reset();
     fileFaults_.clear();
     return;
   }
   const std::pair<std::int64_t, std::int64_t> stamp{
-      std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec, std::int64_t{st.st_size}};
+      static_cast<std::int64_t>(written.time_since_epoch().count()),
+      static_cast<std::int64_t>(size)};
   if (controlStamp_ == stamp) return;
   controlStamp_ = stamp;
   std::ifstream in(options_.controlFile, std::ios::binary);
@@ -263,122 +254,6 @@ void Simulator::Answer(int clock, const ReceivedFrame& frame, SteadyTime at) {
   }
   if (log_) log_->Reply(at, clock, reply, applied);
   outgoing_.push_back(Pending{std::move(reply), at + delay, clock});
-}
-
-std::optional<SteadyTime> Simulator::NextWake() const {
-  std::optional<SteadyTime> wake = reader_.Deadline();
-  if (!outgoing_.empty() && !writeBlocked_) {
-    SteadyTime due = outgoing_.front().due;
-    if (nextByteDue_) due = std::max(due, *nextByteDue_);
-    wake = wake ? std::min(*wake, due) : due;
-  }
-  return wake;
-}
-
-// Writes every byte that is due, one write per byte, paced at the byte time. Gives false when
-// the line fails.
-bool Simulator::SendDue(int lineFd) {
-  while (!outgoing_.empty() && !writeBlocked_) {
-    Pending& p = outgoing_.front();
-    if (sentOfFront_ == p.bytes.size()) {
-      outgoing_.pop_front();
-      sentOfFront_ = 0;
-      ++counts_.replies;
-      continue;
-    }
-    SteadyTime due = p.due;
-    if (nextByteDue_) due = std::max(due, *nextByteDue_);
-    const SteadyTime now = SteadyClock::now();
-    if (now < due) return true;
-
-    const char byte = p.bytes[sentOfFront_];
-    const ssize_t n = ::write(lineFd, &byte, 1);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        writeBlocked_ = true;
-        return true;
-      }
-      lastError_ = errno;
-      return false;
-    }
-    const SteadyTime sent = SteadyClock::now();
-    if (log_) log_->Byte(sent, false, static_cast<std::uint8_t>(byte));
-    ++counts_.bytesOut;
-    ++sentOfFront_;
-    // Keep the byte rate; after a stall of the process, start again from now instead of
-    // sending the delayed bytes in a burst.
-    const auto byteTime = std::chrono::duration_cast<SteadyClock::duration>(options_.byteTime);
-    nextByteDue_ = (now - due > byteTime) ? now + byteTime : due + byteTime;
-  }
-  return true;
-}
-
-RunEnd Simulator::Run(int lineFd, int stopFd) {
-  reader_ = FrameReader(options_.resyncGap);
-  outgoing_.clear();
-  sentOfFront_ = 0;
-  nextByteDue_.reset();
-  hangUpNow_ = false;
-  writeBlocked_ = false;
-  lastError_ = 0;
-
-  std::vector<ReceivedFrame> frames;
-  unsigned char buffer[512];
-  for (;;) {
-    frames.clear();
-    reader_.Expire(SteadyClock::now(), frames);
-    for (const ReceivedFrame& f : frames) Handle(f, SteadyClock::now());
-    if (!SendDue(lineFd)) return RunEnd::LineGone;
-    if (hangUpNow_) return RunEnd::HangUp;
-
-    pollfd fds[2] = {{lineFd, static_cast<short>(POLLIN | (writeBlocked_ ? POLLOUT : 0)), 0},
-                     {stopFd, POLLIN, 0}};
-    const nfds_t count = stopFd >= 0 ? 2 : 1;
-    timespec timeout{};
-    const timespec* timeoutPtr = nullptr;
-    if (const auto wake = NextWake()) {
-      timeout = ToTimespec(*wake - SteadyClock::now());
-      timeoutPtr = &timeout;
-    }
-    const int ready = ::ppoll(fds, count, timeoutPtr, nullptr);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return RunEnd::LineGone;
-    }
-    if (count == 2 && (fds[1].revents & POLLIN) != 0) return RunEnd::Stopped;
-    const short revents = fds[0].revents;
-    if ((revents & POLLOUT) != 0) writeBlocked_ = false;
-    if ((revents & POLLNVAL) != 0) {
-      lastError_ = EBADF;
-      return RunEnd::LineGone;
-    }
-    if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-
-    // Drain what has arrived; every byte of one read arrived at the same moment.
-    for (;;) {
-      const ssize_t n = ::read(lineFd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n <= 0) {
-        // End of file or an error such as EIO: the line is gone. Never poll it again, since
-        // a dead descriptor stays readable and the loop would spin.
-        lastError_ = n == 0 ? EIO : errno;
-        return RunEnd::LineGone;
-      }
-      const SteadyTime at = SteadyClock::now();
-      for (ssize_t i = 0; i < n; ++i) {
-        const std::uint8_t byte = buffer[i];
-        ++counts_.bytesIn;
-        if (log_) log_->Byte(at, true, byte);
-        frames.clear();
-        reader_.Feed(byte, at, frames);
-        for (const ReceivedFrame& f : frames) Handle(f, at);
-      }
-      if (hangUpNow_) return RunEnd::HangUp;
-    }
-  }
 }
 
 }  // namespace tavex::clocksim
