@@ -21,6 +21,13 @@ std::string ErrorText(int error) {
 
 std::string PortPresence::Publish(const std::string& portPath) {
   if (!linkPath_.empty()) {
+    // Only a symbolic link may be replaced: a mistyped --link must never swap a file or a
+    // device node for a link.
+    std::error_code ignored;
+    const auto status = std::filesystem::symlink_status(linkPath_, ignored);
+    if (std::filesystem::exists(status) && !std::filesystem::is_symlink(status)) {
+      return "cannot create link " + linkPath_ + ": it exists and is not a symbolic link";
+    }
     // Replace a link left by an earlier run (or by our previous line) in one step: make the new
     // link under a temporary name and rename it over the old one.
     const std::string temporary = linkPath_ + ".tmp" + std::to_string(::getpid());

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -299,16 +300,22 @@ TEST(ClockSimExecutableTest, HelpAndRefusedArguments) {
       EXPECT_NE(help.find(word), std::string::npos) << word;
     }
   }
+  TempDir dir;
+  const std::string plainFile = (dir.Path() / "not-a-link").string();
+  std::ofstream(plainFile) << "keep\n";
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"--fault", "9:silent"},
         std::vector<std::string>{"--temperature", "21"},
         std::vector<std::string>{"--durations", "55x3"},
-        std::vector<std::string>{"--device", "/nonexistent/tty"}}) {
+        std::vector<std::string>{"--device", "/nonexistent/tty"},
+        std::vector<std::string>{"--link", plainFile}}) {
     SimProcess sim(bad);
     EXPECT_EQ(sim.ReadLine(1000ms), "") << bad[0];
     const int status = sim.Wait();
     EXPECT_TRUE(status == 1 || status == 2) << bad[0] << " " << status;
   }
+  // A --link naming an ordinary file leaves that file alone.
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(plainFile)));
 }
 
 }  // namespace
