@@ -1,6 +1,6 @@
-// Replays kept fuzz inputs through a fuzz target's entry point, without libFuzzer: every regular
-// file under the directories given (recursively) is one input. Exits 1 when a directory is
-// missing or unreadable; a finding aborts, as it does under the fuzzer.
+// Replays kept fuzz inputs through a fuzz target's entry point, without libFuzzer: every file
+// given, and every regular file under the directories given (recursively), is one input. Exits 1
+// when a directory is missing or unreadable; a finding aborts, as it does under the fuzzer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
     std::error_code error;
+    if (std::filesystem::is_regular_file(argv[i], error)) {
+      inputs.emplace_back(argv[i]);
+      continue;
+    }
     std::filesystem::recursive_directory_iterator it(argv[i], error), end;
     if (error) {
       std::fprintf(stderr, "replay: %s: %s\n", argv[i], error.message().c_str());

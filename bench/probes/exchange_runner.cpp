@@ -1,0 +1,167 @@
+// Runs the three clock exchanges against the clock simulator on a pseudo-terminal with the real
+// clock and prints, as Markdown table rows, how long each exchange took against its minimum (the
+// pauses it sleeps; a pseudo-terminal adds no line time) and how evenly the bytes of each frame
+// reached the simulator against the pause after each byte. "Answered" counts the exchanges whose
+// reply arrived within the pause before the read and was accepted.
+//   tavex-exchange-runner [RUNS]      (default 20 runs of each exchange)
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clocklink/ClockExchange.h"
+#include "clocksim/clock_sim.h"
+#include "clocksim/sim_line.h"
+#include "platform/registry.h"
+
+namespace {
+
+using namespace tavex;
+using Steady = std::chrono::steady_clock;
+
+class QuietPanel final : public ClockPanel {
+ public:
+  int CorrectionHours(int) const override { return 0; }
+  int DisplayDuration(DisplayItem) const override { return 5; }
+  void SetDisplayDuration(DisplayItem, int) override {}
+  int Brightness() const override { return 9; }
+  void SetReadout(Readout, const std::string&) override {}
+  void SetStatusText(const std::string& text) override {
+    std::fprintf(stderr, "exchange-runner: %s\n", text.c_str());
+  }
+  void AppendLog(const std::string&) override {}
+  void SetTimerArmed(PollTimer, bool) override {}
+  bool TryOpenPort() override { return true; }
+};
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+struct Kind {
+  const char* name;
+  const ExchangeParams* params;
+  int bytesOnLine;
+};
+
+// Arrival times (steady clock, ns) of the bytes the simulator received, from its log.
+std::vector<std::int64_t> ReceivedTimes(const std::string& logPath) {
+  std::vector<std::int64_t> times;
+  std::ifstream in(logPath);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.find("\"dir\":\"rx\"") == std::string::npos) continue;
+    times.push_back(std::stoll(line.substr(5)));  // {"t":NNN,...
+  }
+  return times;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 20;
+  char dirTemplate[] = "/tmp/tavex-exchange-runner-XXXXXX";
+  if (::mkdtemp(dirTemplate) == nullptr) return 1;
+  const std::string dir = dirTemplate;
+  ::setenv("TAVEX_REGISTRY_DIR", dir.c_str(), 1);
+  const std::string logPath = dir + "/clocksim.jsonl";
+
+  clocksim::SimLine line;
+  if (line.OpenPseudoTerminal() != 0) {
+    std::fprintf(stderr, "exchange-runner: no pseudo-terminal\n");
+    return 1;
+  }
+  platform::RegistryKey key;
+  platform::RegistryKey::Create(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key);
+  key.SetString("Port", line.PortPath());
+  key.SetString("BaudRate", "4800");
+
+  clocksim::Options options;
+  options.logFile = logPath;
+  clocksim::Simulator simulator(options, platform::SystemClock());
+  const int stopFd = ::eventfd(0, EFD_CLOEXEC);
+  std::thread simulatorThread([&] { simulator.Run(line.Fd(), stopFd); });
+
+  TComPort port;
+  port.SetName("ComPort");
+  port.SetDiscardNull(true);
+  port.SetEvents(kAllComEvents);
+  QuietPanel panel;
+
+  const Kind kinds[] = {{"time setting (clock 2)", &TimeSettingExchange(2), 21},
+                        {"configuration (clock 1)", &ConfigurationExchange(), 26},
+                        {"read-back (clock 1)", &ReadBackExchange(), 2}};
+  struct Span {
+    Steady::time_point from, to;
+  };
+  std::vector<Span> spans;
+  std::vector<std::vector<double>> durations(3);
+  int refused[3] = {0, 0, 0};
+  for (std::size_t k = 0; k < 3; ++k) {
+    const Span span{Steady::now(), {}};
+    for (int i = 0; i < runs; ++i) {
+      const auto start = Steady::now();
+      const ExchangeOutcome outcome =
+          RunClockExchange(*kinds[k].params, panel, port, platform::SystemClock());
+      durations[k].push_back(
+          std::chrono::duration<double, std::milli>(Steady::now() - start).count());
+      if (outcome != ExchangeOutcome::Accepted) ++refused[k];
+      // Transmissions apart, as the window's timers keep them: the simulator finds frames by gaps.
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    spans.push_back({span.from, Steady::now()});
+  }
+
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t woke = ::write(stopFd, &one, sizeof one);
+  simulatorThread.join();
+  ::close(stopFd);
+
+  const std::vector<std::int64_t> received = ReceivedTimes(logPath);
+  std::printf(
+      "| exchange | runs (answered) | minimum (pauses) | median | p95 | max | median over minimum "
+      "|\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
+  for (std::size_t k = 0; k < 3; ++k) {
+    const ExchangeParams& p = *kinds[k].params;
+    const double minimum = kinds[k].bytesOnLine * p.pauseAfterByteMs + p.pauseBeforeReadMs;
+    std::printf("| %s | %d (%d) | %.0f ms | %.1f ms | %.1f ms | %.1f ms | +%.1f ms |\n",
+                kinds[k].name, runs, runs - refused[k], minimum, Percentile(durations[k], 0.5),
+                Percentile(durations[k], 0.95), Percentile(durations[k], 1.0),
+                Percentile(durations[k], 0.5) - minimum);
+  }
+  std::printf("\n| frame bytes of | nominal gap | gaps | min | median | p99 | max |\n");
+  std::printf("|---|---|---|---|---|---|---|\n");
+  for (std::size_t k = 0; k < 3; ++k) {
+    const auto from =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(spans[k].from.time_since_epoch())
+            .count();
+    const auto to =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(spans[k].to.time_since_epoch())
+            .count();
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < received.size(); ++i) {
+      if (received[i - 1] < from || received[i] > to) continue;
+      const double gap = static_cast<double>(received[i] - received[i - 1]) / 1e6;
+      if (gap < 100) gaps.push_back(gap);  // longer gaps lie between transmissions
+    }
+    std::printf("| %s | %d ms | %zu | %.2f ms | %.2f ms | %.2f ms | %.2f ms |\n", kinds[k].name,
+                kinds[k].params->pauseAfterByteMs, gaps.size(), Percentile(gaps, 0),
+                Percentile(gaps, 0.5), Percentile(gaps, 0.99), Percentile(gaps, 1.0));
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return 0;
+}
