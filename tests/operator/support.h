@@ -88,7 +88,7 @@ class Simulator {
  public:
   Simulator(const std::string& dir, std::vector<std::string> args) : log_(dir + "/sim.jsonl") {
     const char* bin = std::getenv("TAVEX_TEST_BIN");
-    const std::string program = std::string(bin ? bin : "build/bin") + "/tavex-clocksim";
+    const std::string program = std::string(bin ? bin : TAVEX_TEST_BIN_DIR) + "/tavex-clocksim";
     if (access(program.c_str(), X_OK) != 0) return;
     args.insert(args.begin(), {program, "--log", log_});
     std::vector<char*> argv;
