@@ -179,6 +179,31 @@ TEST_F(ComSetupDialog, OkReconfiguresAnOpenDeviceOnceAndFollowsAPortChange) {
   port.Close();
 }
 
+TEST_F(ComSetupDialog, APortThatFailsToOpenStillEndsTheUpdate) {
+  // Another program holds the chosen device: reopening under the new name fails, the error
+  // reaches the caller, and the port must still apply later changes to a device.
+  RecordingPort holder;
+  holder.SetPort(ptys_.Path(1));
+  holder.Open();
+  RecordingPort port;
+  port.SetPort(ptys_.Path(0));
+  port.Open();
+  DialogScript script([&](TComSetupFrm& dialog) {
+    Pick(dialog.Combo1, ptys_.Path(1));
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  EXPECT_THROW(port.ShowSetupDialog(), EComPort);
+  ASSERT_TRUE(script.Ran());
+
+  port.SetPort(ptys_.Path(0));
+  port.Open();
+  ASSERT_TRUE(port.Connected());
+  port.SetStopBits(sbTwoStopBits);
+  termios line{};
+  ASSERT_EQ(0, ::tcgetattr(ptys_.MasterFd(0), &line));
+  EXPECT_TRUE(line.c_cflag & CSTOPB) << "the port was left inside an update";
+}
+
 TEST_F(ComSetupDialog, CancelFrameCloseAndEscapeWriteNothing) {
   enum class Way { CancelButton, FrameClose, EscapeThenCancel };
   for (Way way : {Way::CancelButton, Way::FrameClose, Way::EscapeThenCancel}) {
