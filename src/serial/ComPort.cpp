@@ -164,15 +164,15 @@ TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
 
 namespace {
 using ApplyGroup = void (TCustomComPort::*)();
-}  // namespace
 
 // Stores `value` when it differs and then lets the owner re-apply the group.
 template <typename T>
-static void Store(T& member, T value, TCustomComPort* owner, ApplyGroup apply) {
+void Store(T& member, T value, TCustomComPort* owner, ApplyGroup apply) {
   if (member == value) return;
   member = value;
   if (owner != nullptr) (owner->*apply)();
 }
+}  // namespace
 
 void TComTimeouts::SetReadInterval(std::int32_t value) {
   Store(readInterval_, value, owner_, &TCustomComPort::ApplyTimeouts);
