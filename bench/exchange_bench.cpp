@@ -1,0 +1,193 @@
+// Duration of each clock exchange against its minimum (the sum of its pauses), and the spread of
+// the gaps between the bytes it puts on the line, against the clock simulator on a
+// pseudo-terminal. Run through bench/run-exchanges, or alone with TAVEX_CLOCKSIM pointing at
+// tavex-clocksim (default: ../bin/tavex-clocksim beside this program's folder).
+#include <benchmark/benchmark.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "clocklink/ClockExchange.h"
+#include "platform/registry.h"
+
+extern char** environ;
+
+namespace tavex {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+// tavex-clocksim on its own pseudo-terminal, with a registry pointing at it, for the whole run.
+class Peer {
+ public:
+  Peer() {
+    char dirTemplate[] = "/tmp/tavex-bench-XXXXXX";
+    if (mkdtemp(dirTemplate) == nullptr) return;
+    dir_ = dirTemplate;
+    log_ = dir_ + "/sim.jsonl";
+    setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
+    std::string program;
+    if (const char* given = std::getenv("TAVEX_CLOCKSIM")) {
+      program = given;
+    } else {
+      program = (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() /
+                 "bin" / "tavex-clocksim")
+                    .string();
+    }
+    std::vector<std::string> args = {program, "--log", log_};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string path;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') path += c;
+    close(out[0]);
+    platform::RegistryKey key;
+    platform::RegistryKey::Create(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key);
+    key.SetString("Port", path);
+    key.SetString("BaudRate", "4800");
+    key.SetString("StopBits", "1");
+    key.SetString("DataBits", "8");
+    key.SetString("Parity", "None");
+    key.SetString("FlowControl", "None");
+  }
+  ~Peer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  // Arrival times (ns) of the bytes the simulator received within [from, to].
+  std::vector<std::int64_t> Received(std::int64_t from, std::int64_t to) const {
+    std::vector<std::int64_t> times;
+    std::ifstream in(log_);
+    static const std::regex rx(R"re(\{"t":(\d+),"dir":"rx")re");
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+      if (!std::regex_search(line, m, rx)) continue;
+      const std::int64_t t = std::stoll(m[1]);
+      if (t >= from && t <= to) times.push_back(t);
+    }
+    return times;
+  }
+
+ private:
+  std::string dir_;
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
+Peer& ThePeer() {
+  static Peer peer;
+  return peer;
+}
+
+class QuietPanel final : public ClockPanel {
+ public:
+  int CorrectionHours(int) const override { return 0; }
+  int DisplayDuration(DisplayItem item) const override { return durations_[Index(item)]; }
+  void SetDisplayDuration(DisplayItem item, int seconds) override {
+    durations_[Index(item)] = seconds;
+  }
+  int Brightness() const override { return 9; }
+  void SetReadout(Readout, const std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void AppendLog(const std::string&) override {}
+  void SetTimerArmed(PollTimer, bool) override {}
+  bool TryOpenPort() override { return true; }
+
+ private:
+  static std::size_t Index(DisplayItem item) { return static_cast<std::size_t>(item); }
+  int durations_[4] = {5, 5, 3, 3};
+};
+
+void Exchange(benchmark::State& state, const ExchangeParams* params) {
+  ThePeer();
+  TComPort port;
+  port.SetDiscardNull(true);
+  QuietPanel panel;
+  const std::size_t frameLength = params->frame == FrameKind::TimeSetting     ? 20
+                                  : params->frame == FrameKind::Configuration ? 25
+                                                                              : 1;
+  const double minimumMs =
+      static_cast<double>(frameLength + 1) * params->pauseAfterByteMs + params->pauseBeforeReadMs;
+  double totalMs = 0;
+  const std::int64_t from = NowNs();
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    RunClockExchange(*params, panel, port, platform::SystemClock());
+    totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  const std::int64_t to = NowNs();
+  const double meanMs = totalMs / static_cast<double>(state.iterations());
+  state.counters["minimum_ms"] = minimumMs;
+  state.counters["mean_ms"] = meanMs;
+  state.counters["ratio"] = meanMs / minimumMs;
+
+  // Gaps between consecutive bytes of one transmission (a pause of more than 40 ms separates
+  // transmissions), as the simulator saw them arrive.
+  const std::vector<std::int64_t> times = ThePeer().Received(from, to);
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < times.size(); ++i) {
+    const double gap = static_cast<double>(times[i] - times[i - 1]) / 1e6;
+    if (gap < 40.0) gaps.push_back(gap);
+  }
+  if (!gaps.empty()) {
+    double sum = 0;
+    for (double g : gaps) sum += g;
+    const double mean = sum / static_cast<double>(gaps.size());
+    double squares = 0;
+    for (double g : gaps) squares += (g - mean) * (g - mean);
+    std::sort(gaps.begin(), gaps.end());
+    state.counters["gap_nominal_ms"] = params->pauseAfterByteMs;
+    state.counters["gap_mean_ms"] = mean;
+    state.counters["gap_sd_ms"] = std::sqrt(squares / static_cast<double>(gaps.size()));
+    state.counters["gap_min_ms"] = gaps.front();
+    state.counters["gap_p99_ms"] = gaps[gaps.size() * 99 / 100];
+    state.counters["gap_max_ms"] = gaps.back();
+  }
+}
+
+BENCHMARK_CAPTURE(Exchange, time_setting, &TimeSettingExchange(2))
+    ->Iterations(20)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Exchange, configuration, &ConfigurationExchange())
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Exchange, read_back, &ReadBackExchange())
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tavex
