@@ -5,9 +5,11 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -60,6 +62,24 @@ void UseNoLanguage() {
   ::unsetenv("LANGUAGE");
 }
 
+// The setup dialog lists the installed ports when it is built; it gets an empty settings
+// directory of its own, removed when the test ends.
+class ScratchRegistry {
+ public:
+  ScratchRegistry()
+      : dir_(std::filesystem::temp_directory_path() /
+             ("tavex-templates-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(dir_);
+    ::setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
+  }
+  ~ScratchRegistry() { std::filesystem::remove_all(dir_); }
+  ScratchRegistry(const ScratchRegistry&) = delete;
+  ScratchRegistry& operator=(const ScratchRegistry&) = delete;
+
+ private:
+  std::filesystem::path dir_;
+};
+
 }  // namespace
 
 TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCodeSuffix) {
@@ -81,12 +101,7 @@ TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCo
 
 TEST(PackagingTranslationTemplates, PortsetupDomainHoldsTheDialogCaptionsButNotTheListEntries) {
   UseNoLanguage();
-  // The dialog lists the installed ports when it is built; give it an empty settings directory.
-  const auto registry =
-      std::filesystem::temp_directory_path() / ("tavex-templates-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(registry);
-  ::setenv("TAVEX_REGISTRY_DIR", registry.c_str(), 1);
-
+  ScratchRegistry registry;
   int argc = 1;
   char name[] = "translation_templates_test";
   char* argv[] = {name, nullptr};
@@ -100,7 +115,6 @@ TEST(PackagingTranslationTemplates, PortsetupDomainHoldsTheDialogCaptionsButNotT
              form.Label5->text().toStdString(),  form.Label6->text().toStdString(),
              form.Button1->text().toStdString(), form.Button2->text().toStdString()};
   }
-  std::filesystem::remove_all(registry);
 
   const std::vector<std::string> ids = ReadMsgids(TAVEX_POT_DIR "/portsetup.pot");
   EXPECT_EQ(ids, shown);
@@ -108,4 +122,27 @@ TEST(PackagingTranslationTemplates, PortsetupDomainHoldsTheDialogCaptionsButNotT
   for (const char* entry : {"4800", "None", "Hardware", "1.5"}) {
     EXPECT_EQ(std::count(ids.begin(), ids.end(), entry), 0) << entry;
   }
+}
+
+// A catalogue made from the templates the way a translator makes one (pseudo-translated, every
+// text wrapped in <>) reaches the texts the operator sees: error messages with the code suffix,
+// and the dialog's captions, while the list entries stay as they are.
+TEST(PackagingTranslationTemplates, CatalogueMadeFromTheTemplatesTranslatesErrorsAndDialog) {
+  ::setenv("LANG", "ru_RU.UTF-8", 1);
+  ::unsetenv("LANGUAGE");
+  ::setenv("TAVEX_LOCALE_DIR", TAVEX_PSEUDO_LOCALE_DIR, 1);
+  ScratchRegistry registry;
+
+  EXPECT_EQ(tavex::ComErrorText(16), "<Failed to store settings>");
+  EXPECT_STREQ(tavex::EComPort(1, 13).what(), "<Unable to open com port>< (win error code: 13)>");
+
+  int argc = 1;
+  char name[] = "translation_templates_test";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  tavex::TComSetupFrm form;
+  EXPECT_EQ(form.windowTitle().toStdString(), "<Setup>");
+  EXPECT_EQ(form.Label6->text().toStdString(), "<Flow control>");
+  EXPECT_EQ(form.Button2->text().toStdString(), "<Cancel>");
+  EXPECT_GE(form.Combo2->findText(QStringLiteral("4800")), 0);
 }
