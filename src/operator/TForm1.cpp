@@ -160,6 +160,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), clock_(&platform::SystemClock
   ComPort.FlowControl().SetControlRTS(rtsDisable);
   ComPort.FlowControl().SetXonXoffOut(false);
   ComPort.FlowControl().SetXonXoffIn(false);
+  ComPort.Loaded();
 
   CreateControls();
   WireEvents();

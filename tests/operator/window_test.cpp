@@ -297,6 +297,28 @@ TEST_F(WindowTest, TimeDisplayShowsTwoDigitFieldsWithoutTheFraction) {
   EXPECT_EQ(form_.Label9->text().toStdString(), "14:05:07 03.02.16");
 }
 
+TEST(Timer, ArmingAnArmedTimerKeepsItsCountAndABusySpellGivesOneTick) {
+  test::App();
+  TTimer timer(300, nullptr);
+  int ticks = 0;
+  timer.OnTimer = [&] { ++ticks; };
+  QElapsedTimer clock;
+  clock.start();
+  timer.SetEnabled(true);
+  test::Pump(150);
+  timer.SetEnabled(true);  // must not start the count again
+  while (ticks == 0 && clock.elapsed() < 2000) test::Pump(5);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_LT(clock.elapsed(), 420);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // three periods while busy
+  test::Pump(60);
+  EXPECT_EQ(ticks, 2);
+  timer.SetEnabled(false);
+  test::Pump(400);
+  EXPECT_EQ(ticks, 2);
+}
+
 TEST(LogMemo, KeepsEachLineOnOneLineWithVisibleControlCharacters) {
   test::App();
   TLogMemo memo(nullptr);
