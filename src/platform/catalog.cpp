@@ -54,8 +54,11 @@ std::vector<std::string> CatalogFolders() {
   }
   std::string exeDir = ExecutableDirectory();
   if (!exeDir.empty()) {
-    folders.push_back(exeDir + "/locale");           // beside the executable
-    folders.push_back(exeDir + "/../share/locale");  // an installed tree: <prefix>/bin, /share
+    folders.push_back(exeDir + "/locale");  // beside the executable
+    // An installed tree: <prefix>/bin beside <prefix>/share. Our own folder first, since domain
+    // names such as "default" would collide with other packages in the shared one.
+    folders.push_back(exeDir + "/../share/tavex/locale");
+    folders.push_back(exeDir + "/../share/locale");
   }
   return folders;
 }
