@@ -31,6 +31,9 @@ struct MarkingCase {
   std::uint32_t events;  // besides kEvRxChar
 };
 
+// Names the case in test listings; the default printer would dump the raw bytes (pointers too).
+void PrintTo(const MarkingCase& c, std::ostream* os) { *os << c.name; }
+
 class ParityMarkingTest : public ::testing::TestWithParam<MarkingCase> {};
 
 TEST_P(ParityMarkingTest, UndoesTheKernelsMarking) {
