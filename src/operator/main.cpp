@@ -8,6 +8,8 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(tavex::ui::ApplicationTitle());
+  // Lets the desktop (Wayland in particular) match the window to its menu entry and icon.
+  QApplication::setDesktopFileName(QStringLiteral("org.tavex.Tavex"));
   tavex::ui::InstallDefaultExceptionReporter();
   tavex::RegisterComSetupDialog();
 
