@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/pseudo_terminal.h"
@@ -17,6 +18,13 @@ namespace tavex {
 namespace {
 
 std::size_t ThreadCount() {
+  // A sanitizer's runtime starts a helper thread along with the process's first new thread; let
+  // that happen before anything is counted.
+  static const bool warmedUp = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  static_cast<void>(warmedUp);
   std::size_t n = 0;
   for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
   return n;
