@@ -3,6 +3,7 @@
 // log stamps bytes with the monotonic clock, which this program reads too.
 //   tavex-startup-probe SIMULATOR_LOG PROGRAM [ARGS...]
 // The program keeps running; the caller ends it.
+#include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -41,9 +42,17 @@ int main(int argc, char** argv) {
   const long long started =
       std::chrono::duration_cast<std::chrono::nanoseconds>(Steady::now().time_since_epoch())
           .count();
+  // The program's output goes nowhere: it outlives this probe and must not hold the caller's pipe.
+  posix_spawn_file_actions_t quiet;
+  ::posix_spawn_file_actions_init(&quiet);
+  ::posix_spawn_file_actions_addopen(&quiet, 0, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
   pid_t child = 0;
-  if (::posix_spawn(&child, argv[2], nullptr, nullptr, argv + 2, environ) != 0) {
-    std::perror("startup-probe: spawn");
+  const int spawned = ::posix_spawn(&child, argv[2], &quiet, nullptr, argv + 2, environ);
+  ::posix_spawn_file_actions_destroy(&quiet);
+  if (spawned != 0) {
+    std::fprintf(stderr, "startup-probe: cannot start %s\n", argv[2]);
     return 1;
   }
   for (int i = 0; i < 3000; ++i) {
