@@ -48,14 +48,24 @@ bool ErrorBoxOpen() {
 
 void ShowError(const QString& message) {
   const QString text = ErrorBoxText(message);
-  if (boxOpen || QCoreApplication::instance() == nullptr) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (boxOpen || app == nullptr) {
     std::fprintf(stderr, "tavex: %s\n", text.toUtf8().constData());
     return;
   }
+  // The box opens once the failed handler has returned to the event loop. Opened inside the
+  // handler, its modal loop would run on top of the timer tick that failed, and Qt does not
+  // deliver a timer's tick again while an earlier one is still on the stack: the polling timer
+  // would stop until someone closed the box. A box that is only due counts as open.
   boxOpen = true;
-  QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok);
-  box.exec();
-  boxOpen = false;
+  QMetaObject::invokeMethod(
+      app,
+      [text] {
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok);
+        box.exec();
+        boxOpen = false;
+      },
+      Qt::QueuedConnection);
 }
 
 void ShowException(const std::exception& error) {

@@ -15,7 +15,9 @@ QString ApplicationTitle();
 // program's single-byte (Windows-1251) text, sorts after ".".
 QString ErrorBoxText(const QString& message);
 
-// Shows one error box at a time; errors raised while a box is open go to stderr, one line each.
+// Shows one error box at a time, from the event loop once the failing handler has returned, so
+// timers keep ticking while it is open; errors raised while a box is open (or due) go to stderr,
+// one line each.
 void ShowError(const QString& message);
 void ShowException(const std::exception& error);
 bool ErrorBoxOpen();

@@ -149,6 +149,7 @@ TEST_F(PollingTest, ABadDigitIsReportedAndTheTimerStaysArmed) {
   form_.Timer3->SetEnabled(true);
   test::AvoidMinuteTurn(2);
   form_.Timer3->OnTimer();  // the tick as the timer delivers it, inside the error boundary
+  test::Pump(200);           // the box opens once the tick has returned to the event loop
 
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].text.toStdString(), "'x' is not a valid floating point value.");

@@ -370,6 +370,8 @@ TEST(ErrorHandler, ShowsOneBoxAtATimeAndWritesFurtherErrorsToStderr) {
   catcher.onBox = [] { Guarded([] { throw std::runtime_error("second failure"); }); };
   ::testing::internal::CaptureStderr();
   Guarded([] { throw std::runtime_error("Failed to load settings"); });
+  EXPECT_TRUE(catcher.boxes.empty()) << "the box waits for the event loop";
+  test::Pump(200);
   const std::string err = ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(catcher.boxes.size(), 1u);
   EXPECT_EQ(catcher.boxes[0].text.toStdString(), "Failed to load settings.");
@@ -379,6 +381,36 @@ TEST(ErrorHandler, ShowsOneBoxAtATimeAndWritesFurtherErrorsToStderr) {
   // (the offscreen platform may add notes of its own)
   EXPECT_NE(err.find("tavex: second failure.\n"), std::string::npos) << err;
   EXPECT_EQ(err.find("tavex: Failed"), std::string::npos) << err;
+  EXPECT_FALSE(ErrorBoxOpen());
+}
+
+TEST(ErrorHandler, TimersKeepTickingWhileAnErrorBoxIsOpen) {
+  test::App();
+  int ticks = 0;
+  TTimer timer(30, nullptr);
+  timer.OnTimer = [&ticks] {
+    Guarded([&ticks] {
+      ++ticks;
+      throw std::runtime_error("tick failed");
+    });
+  };
+  // Nobody answers the box for 400 ms, as at a station left alone.
+  QElapsedTimer clock;
+  clock.start();
+  QTimer closer;
+  closer.setInterval(20);
+  QObject::connect(&closer, &QTimer::timeout, [&clock] {
+    if (clock.elapsed() < 400) return;
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->done(0);
+  });
+  closer.start();
+  ::testing::internal::CaptureStderr();
+  timer.SetEnabled(true);
+  test::Pump(600);
+  timer.SetEnabled(false);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_GE(ticks, 6) << "the failing timer went on ticking under its own error box";
+  EXPECT_NE(err.find("tavex: tick failed.\n"), std::string::npos) << err;
   EXPECT_FALSE(ErrorBoxOpen());
 }
 
