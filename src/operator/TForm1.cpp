@@ -221,7 +221,7 @@ void TForm1::CreateControls() {
   Label33 = Caption(GroupBox1, "Label33", "Яркость", 40, 256);
   RxSpinEdit10 = Spin(GroupBox1, "RxSpinEdit10", 0, 9, 120, 249);
 
-  lbl1 = Caption(GroupBox3, "lbl1", "TAVEX, поддержка: support@tavex.example", 304, 296);
+  lbl1 = Caption(GroupBox3, "lbl1", "TAVEX: support@tavex.example", 304, 296);
   lbl1->setFixedSize(276, 13);
   Label26 = Caption(GroupBox3, "Label26", "Период опроса часов  (сек)", 240, 368);
 
