@@ -16,12 +16,15 @@
 #include "clocklink/ClockExchange.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
+#include "support/scratch.h"
+#include "support/stored_port.h"
 
 namespace tavex {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::StorePort;
 
 // "Now" fixed by the test; pauses are real, since the clock on the line keeps real time.
 class FixedClock final : public platform::WallClock {
@@ -126,38 +129,20 @@ std::string Hex(const std::string& bytes) {
 class ExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char dirTemplate[] = "/tmp/tavex-exchange-XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    dir_ = dirTemplate;
-    setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
     ASSERT_EQ(pty_.Create(), 0);
     StorePort(pty_.SlavePath());
     port_.SetDiscardNull(true);
   }
-  void TearDown() override {
-    port_.Close();
-    std::filesystem::remove_all(dir_);
-  }
-
-  void StorePort(const std::string& name) {
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
-                                            "Software\\TAVEX\\ComPort", key),
-              0);
-    ASSERT_EQ(key.SetString("Port", name), 0);
-    ASSERT_EQ(key.SetString("BaudRate", "4800"), 0);
-    ASSERT_EQ(key.SetString("StopBits", "1"), 0);
-    ASSERT_EQ(key.SetString("DataBits", "8"), 0);
-    ASSERT_EQ(key.SetString("Parity", "None"), 0);
-    ASSERT_EQ(key.SetString("FlowControl", "None"), 0);
-  }
+  void TearDown() override { port_.Close(); }
 
   ExchangeOutcome Run(const ExchangeParams& params, platform::CivilTime now) {
     FixedClock clock(now);
     return RunClockExchange(params, panel_, port_, clock);
   }
 
-  std::string dir_;
+  test::ScratchDir scratch_{"tavex-exchange"};
+  test::ScopedEnv registryDir_{"TAVEX_REGISTRY_DIR", scratch_.Path()};
+  const std::string dir_ = scratch_.Path();
   platform::PseudoTerminal pty_;
   TComPort port_;
   RecordingPanel panel_;

@@ -14,32 +14,12 @@
 #include "serial/setup/ComSetup.h"
 #include "serial/setup/ComSetupFrm.h"
 #include "support.h"
+#include "support/dialog_script.h"
 
 namespace tavex::ui {
 namespace {
 
-// Acts on the setup dialog once it is shown; cancels it if it is still open two seconds later.
-class DialogScript {
- public:
-  explicit DialogScript(std::function<void(TComSetupFrm&)> act) : act_(std::move(act)) {
-    QTimer::singleShot(0, &context_, [this] {
-      auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
-      ran_ = true;
-      QTimer::singleShot(2000, dialog, [dialog] {
-        ADD_FAILURE() << "the setup dialog was left open";
-        dialog->reject();
-      });
-      act_(*dialog);
-    });
-  }
-  bool Ran() const { return ran_; }
-
- private:
-  QObject context_;
-  std::function<void(TComSetupFrm&)> act_;
-  bool ran_ = false;
-};
+using test::DialogScript;
 
 std::map<std::string, std::string> StoredPortValues() {
   std::map<std::string, std::string> values;

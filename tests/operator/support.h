@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "support/scratch.h"
+#include "support/stored_port.h"
 
 extern char** environ;
 
@@ -57,30 +59,15 @@ inline void Pump(int ms) {
   }
 }
 
-// A registry directory of its own, removed afterwards.
+// A registry directory of its own, removed afterwards; the tests keep their other files in it.
 class TempRegistry {
  public:
-  TempRegistry() {
-    char dirTemplate[] = "/tmp/tavex-window-XXXXXX";
-    if (mkdtemp(dirTemplate) != nullptr) dir_ = dirTemplate;
-    setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  ~TempRegistry() { std::filesystem::remove_all(dir_); }
-  const std::string& Dir() const { return dir_; }
-
-  void StorePort(const std::string& port) const {
-    platform::RegistryKey key;
-    ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
-                                            "Software\\TAVEX\\ComPort", key),
-              0);
-    const char* values[][2] = {{"Port", port.c_str()}, {"BaudRate", "4800"},
-                               {"StopBits", "1"},      {"DataBits", "8"},
-                               {"Parity", "None"},     {"FlowControl", "None"}};
-    for (const auto& value : values) ASSERT_EQ(key.SetString(value[0], value[1]), 0);
-  }
+  const std::string& Dir() const { return dir_.Path(); }
+  void StorePort(const std::string& port) const { test::StorePort(port); }
 
  private:
-  std::string dir_;
+  ScratchDir dir_{"tavex-window"};
+  ScopedEnv env_{"TAVEX_REGISTRY_DIR", dir_.Path()};
 };
 
 // tavex-clocksim on a pseudo-terminal of its own, logging to a file in `dir`.

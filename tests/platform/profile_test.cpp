@@ -5,22 +5,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/profile.h"
+#include "support/scratch.h"
 
 namespace tavex::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::ReadFile;
+using test::WriteFile;
 
 TEST(ProfileLookup, TrimsUnquotesAndIgnoresCase) {
   const std::string text =
@@ -96,18 +91,8 @@ TEST(ProfileEdit, KeepsOtherLinesAndPlacesNewOnes) {
 
 class ProfileFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tavex-profile-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/registry").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("TAVEX_REGISTRY_DIR");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  std::string root_;
+  test::ScratchRegistry scratch_{"tavex-profile"};
+  const std::string root_ = scratch_.Root();
 };
 
 TEST_F(ProfileFileTest, BareNamesLiveInTheRegistryDirectory) {
@@ -121,7 +106,7 @@ TEST_F(ProfileFileTest, BareNamesLiveInTheRegistryDirectory) {
 
 TEST_F(ProfileFileTest, WritesAreAtomicAndFailuresLeaveTheFile) {
   const std::string path = root_ + "/settings.ini";
-  std::ofstream(path, std::ios::binary) << "[ComPort]\r\nPort=COM1\r\n";
+  WriteFile(path, "[ComPort]\r\nPort=COM1\r\n");
   struct stat before {};
   ASSERT_EQ(::stat(path.c_str(), &before), 0);
   ASSERT_EQ(WritePrivateProfileString("ComPort", "Port", "COM1", path), 0);
@@ -132,7 +117,7 @@ TEST_F(ProfileFileTest, WritesAreAtomicAndFailuresLeaveTheFile) {
   EXPECT_EQ(ReadFile(path), "[ComPort]\r\nPort=COM2\r\n");
 
   // A directory that is really a file, and a missing directory, cannot take the file.
-  std::ofstream(root_ + "/plain") << "x";
+  WriteFile(root_ + "/plain", "x");
   EXPECT_EQ(WritePrivateProfileString("S", "k", "v", root_ + "/plain/f.ini"), ENOTDIR);
   EXPECT_EQ(WritePrivateProfileString("S", "k", "v", root_ + "/nodir/f.ini"), ENOENT);
   EXPECT_EQ(WritePrivateProfileString(std::nullopt, std::nullopt, std::nullopt, "any"), 0);

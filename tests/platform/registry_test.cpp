@@ -13,43 +13,29 @@
 
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
+#include "support/scratch.h"
 
 namespace tavex::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using test::ReadFile;
+using test::WriteFile;
 
 // Every test gets a registry directory of its own.
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tavex-registry-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    dir_ = root_ + "/registry";
-    ::setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
   void TearDown() override {
-    ::unsetenv("TAVEX_REGISTRY_DIR");
+    // A test may leave the registry directory read-only; the scratch directory must still go.
     std::error_code ec;
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(root_, ec);
   }
   std::string Hklm() const { return dir_ + "/HKEY_LOCAL_MACHINE.reg"; }
 
-  std::string root_;
-  std::string dir_;
+  test::ScratchRegistry scratch_{"tavex-registry"};
+  const std::string root_ = scratch_.Root();
+  const std::string dir_ = scratch_.Dir();
 };
 
 std::string Query(const RegistryKey& key, const std::string& name, RegType* type = nullptr) {

@@ -13,22 +13,12 @@
 
 #include "platform/pseudo_terminal.h"
 #include "serial/ComPort.h"
+#include "support/scratch.h"
 
 namespace tavex {
 namespace {
 
-std::size_t ThreadCount() {
-  // A sanitizer's runtime starts a helper thread along with the process's first new thread; let
-  // that happen before anything is counted.
-  static const bool warmedUp = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  static_cast<void>(warmedUp);
-  std::size_t n = 0;
-  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
-  return n;
-}
+using test::ThreadCount;
 
 // Records every notification of the port as a short word.
 void Record(TCustomComPort& port, std::vector<std::string>& log) {

@@ -18,6 +18,7 @@
 #include "serial/ComPort.h"
 #include "serial/ComThread.h"
 #include "serial/Handover.h"
+#include "support/scratch.h"
 
 namespace tavex {
 namespace {
@@ -25,18 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::size_t ThreadCount() {
-  // A sanitizer's runtime starts a helper thread along with the process's first new thread; let
-  // that happen before anything is counted.
-  static const bool warmedUp = [] {
-    std::thread([] {}).join();
-    return true;
-  }();
-  static_cast<void>(warmedUp);
-  std::size_t n = 0;
-  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
-  return n;
-}
+using test::ThreadCount;
 
 // Waits up to two seconds for `done`, serving `handover` meanwhile when given.
 bool Await(const std::function<bool()>& done, THandover* handover = nullptr) {

@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "serial/ComNames.h"
+#include "support/scratch.h"
 
 namespace tavex {
 namespace {
@@ -22,18 +22,6 @@ constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 class PortListTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tavex-ports-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    sysfs_ = root_ + "/class/tty";
-    ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/registry").c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("TAVEX_REGISTRY_DIR");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
   // A tty class entry; `type` is written for ttyS entries (0 = no UART behind it).
   void AddTty(const std::string& name, bool withDevice, const char* type = nullptr) {
     fs::create_directories(sysfs_ + "/" + name);
@@ -41,7 +29,7 @@ class PortListTest : public ::testing::Test {
       fs::create_directories(root_ + "/devices/" + name);
       fs::create_directory_symlink(root_ + "/devices/" + name, sysfs_ + "/" + name + "/device");
     }
-    if (type != nullptr) std::ofstream(sysfs_ + "/" + name + "/type") << type << "\n";
+    if (type != nullptr) test::WriteFile(sysfs_ + "/" + name + "/type", std::string(type) + "\n");
   }
   void Register(const std::string& name, const std::string& device) {
     RegistryKey key;
@@ -49,8 +37,9 @@ class PortListTest : public ::testing::Test {
     ASSERT_EQ(key.SetString(name, device), 0);
   }
 
-  std::string root_;
-  std::string sysfs_;
+  test::ScratchRegistry scratch_{"tavex-ports"};
+  const std::string root_ = scratch_.Root();
+  const std::string sysfs_ = root_ + "/class/tty";
 };
 
 TEST_F(PortListTest, KernelDevicesWithHardwareSortedAsText) {

@@ -19,6 +19,7 @@
 #include "serial/ComNames.h"
 #include "serial/ComPort.h"
 #include "serial/ComStorage.h"
+#include "support/scratch.h"
 
 namespace tavex {
 namespace {
@@ -39,28 +40,11 @@ std::string Dword(std::uint32_t v) {
   return d;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::ReadFile;
+using test::WriteFile;
 
 class StorageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tavex-storage-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-    dir_ = root_ + "/registry";
-    ::setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("TAVEX_REGISTRY_DIR");
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
   // Every value of a key in enumeration order; empty when the key does not exist.
   static std::vector<Value> Values(RegRoot root, const std::string& path) {
     std::vector<Value> values;
@@ -81,8 +65,9 @@ class StorageTest : public ::testing::Test {
   }
   std::string Hklm() const { return dir_ + "/HKEY_LOCAL_MACHINE.reg"; }
 
-  std::string root_;
-  std::string dir_;
+  test::ScratchRegistry scratch_{"tavex-storage"};
+  const std::string root_ = scratch_.Root();
+  const std::string dir_ = scratch_.Dir();
 };
 
 // Runs `action` and returns the EComPort code it raised (0 when none), checking the code's form.
@@ -369,7 +354,7 @@ TEST_F(StorageTest, FlowControlFieldsOverrideThePreset) {
 
 TEST_F(StorageTest, IniRestoreFallsBackToTheCurrentSettings) {
   const std::string path = root_ + "/port.ini";
-  std::ofstream(path, std::ios::binary) << "[Other]\r\nPort=COM9\r\n";
+  WriteFile(path, "[Other]\r\nPort=COM9\r\n");
   TComPort port;
   port.SavedGroups = kAllGroups;
   SetEveryField(port);
@@ -413,7 +398,7 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
       "Windows Registry Editor Version "
       "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
       "\"Port\"=\"COM6\"\r\n\"BaudRate\"=4800\r\n";
-  std::ofstream(Hklm(), std::ios::binary) << broken;
+  WriteFile(Hklm(), broken);
   TComPort port;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
@@ -427,7 +412,7 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
   EXPECT_NE(diagnostics.find(Hklm() + ", line 5"), std::string::npos) << diagnostics;
 
   // The registry directory's path runs through a regular file.
-  std::ofstream(root_ + "/file") << "x";
+  WriteFile(root_ + "/file", "x");
   ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/file/registry").c_str(), 1);
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }),
             16);

@@ -4,13 +4,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,8 @@
 #include "serial/ComPort.h"
 #include "serial/setup/ComCombo.h"
 #include "serial/setup/ComSetupFrm.h"
+#include "support/dialog_script.h"
+#include "support/scratch.h"
 
 namespace tavex::test {
 
@@ -43,55 +43,14 @@ class QtApplicationEnvironment : public ::testing::Environment {
 inline ::testing::Environment* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// Sets an environment variable for the lifetime of the object, then restores it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tavex-setup-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 // A registry directory of its own whose port list names the given devices. The kernel's own
 // serial devices are read from an empty tree instead of /sys/class/tty, so the list holds
 // exactly what the test registers; RemoveKernelTree makes that source missing altogether.
 class PortListHive {
  public:
-  PortListHive() : env_("TAVEX_REGISTRY_DIR", dir_.Path().string()) {
+  PortListHive() : env_("TAVEX_REGISTRY_DIR", dir_.Path()) {
     std::filesystem::create_directory(KernelTree());
-    previous_ = SetPortListSource([tree = KernelTree().string()](std::vector<std::string>& target) {
+    previous_ = SetPortListSource([tree = KernelTree()](std::vector<std::string>& target) {
       ListComPortsFrom(tree, target);
     });
   }
@@ -106,12 +65,12 @@ class PortListHive {
     ASSERT_EQ(0, key.SetString(valueName, device));
   }
   void RemoveKernelTree() { std::filesystem::remove_all(KernelTree()); }
-  const std::filesystem::path& Dir() const { return dir_.Path(); }
+  const std::string& Dir() const { return dir_.Path(); }
 
  private:
-  std::filesystem::path KernelTree() const { return dir_.Path() / "sys-class-tty"; }
+  std::string KernelTree() const { return dir_ / "sys-class-tty"; }
 
-  TempDir dir_;
+  ScratchDir dir_{"tavex-setup"};
   ScopedEnv env_;
   PortListSource previous_;
 };
@@ -163,35 +122,6 @@ class RecordingPort : public TComPort {
     lineApplies.push_back(Snapshot());
     TComPort::ApplyLineSettings();
   }
-};
-
-// Acts on the setup dialog once ShowSetupDialog shows it modally. Whatever the action does, a
-// dialog still open two seconds later is cancelled, so a failed test cannot hang; the action is
-// dropped with the script, so it never reaches a later test's dialog.
-class DialogScript {
- public:
-  explicit DialogScript(std::function<void(TComSetupFrm&)> act) : act_(std::move(act)) {
-    QTimer::singleShot(0, &context_, [this] { Run(); });
-  }
-  DialogScript(const DialogScript&) = delete;
-  DialogScript& operator=(const DialogScript&) = delete;
-  bool Ran() const { return ran_; }
-
- private:
-  void Run() {
-    auto* dialog = qobject_cast<TComSetupFrm*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    ran_ = true;
-    QTimer::singleShot(2000, dialog, [dialog] {
-      ADD_FAILURE() << "the setup dialog was left open";
-      dialog->reject();
-    });
-    act_(*dialog);
-  }
-
-  QObject context_;
-  std::function<void(TComSetupFrm&)> act_;
-  bool ran_ = false;
 };
 
 }  // namespace tavex::test

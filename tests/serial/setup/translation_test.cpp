@@ -18,7 +18,7 @@ namespace {
 
 using test::PortListHive;
 using test::ScopedEnv;
-using test::TempDir;
+using test::ScratchDir;
 
 // Translations of every caption, and of list entries, which must not be used.
 constexpr const char* kRussianPo = R"(msgid ""
@@ -80,8 +80,8 @@ class ComSetupTranslation : public ::testing::Test {
   std::filesystem::path UseCatalogFolder(const std::string& lang) {
     lang_.reset();
     localeDir_.reset();
-    folder_ = std::make_unique<TempDir>();
-    localeDir_ = std::make_unique<ScopedEnv>("TAVEX_LOCALE_DIR", folder_->Path().string());
+    folder_ = std::make_unique<ScratchDir>("tavex-setup");
+    localeDir_ = std::make_unique<ScopedEnv>("TAVEX_LOCALE_DIR", folder_->Path());
     lang_ = std::make_unique<ScopedEnv>("LANG", lang);
     return folder_->Path();
   }
@@ -110,7 +110,7 @@ class ComSetupTranslation : public ::testing::Test {
   }
 
   PortListHive hive_;
-  std::unique_ptr<TempDir> folder_;
+  std::unique_ptr<ScratchDir> folder_;
   std::unique_ptr<ScopedEnv> localeDir_;
   std::unique_ptr<ScopedEnv> lang_;
 };
