@@ -1,12 +1,14 @@
 // The window's memory and log cost over a long life: builds the operator window offscreen, then
 // appends LINES exchange-log lines (default 1.3 million, months of polling) as the exchanges write
-// them, and prints the resident memory at start and after the lines, and the cost of an append at
-// the start and at the end of the run.
+// them, and prints the resident memory at start and after the lines, and the cost of an append
+// while the log fills, just after it is full (from then on each line also drops the oldest) and
+// at the end of the run.
 //   tavex-window-log-probe [LINES]
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -35,7 +37,8 @@ int main(int argc, char** argv) {
   // The window's first read-back finds no port here; keep its settings lookup away from the
   // user's registry.
   char dirTemplate[] = "/tmp/tavex-window-probe-XXXXXX";
-  if (::mkdtemp(dirTemplate) != nullptr) ::setenv("TAVEX_REGISTRY_DIR", dirTemplate, 1);
+  const bool ownRegistry = ::mkdtemp(dirTemplate) != nullptr;
+  if (ownRegistry) ::setenv("TAVEX_REGISTRY_DIR", dirTemplate, 1);
 
   QApplication app(argc, argv);
   tavex::ui::TForm1 form;
@@ -47,7 +50,7 @@ int main(int argc, char** argv) {
   const std::string cycle[] = {"READ----", "R", "Часы1", "105421 21o", "105421 21o5533900745"};
   using Steady = std::chrono::steady_clock;
   const long window = 10000;
-  double firstUs = 0, lastUs = 0;
+  double firstUs = 0, fullUs = 0, lastUs = 0;
   auto mark = Steady::now();
   for (long i = 0; i < lines; ++i) {
     form.AppendLog(cycle[i % 5]);
@@ -57,14 +60,19 @@ int main(int argc, char** argv) {
       const double us = std::chrono::duration<double, std::micro>(now - mark).count() /
                         static_cast<double>(window);
       if (i + 1 == window) firstUs = us;
+      if (i + 1 == 2 * window) fullUs = us;
       lastUs = us;
       mark = now;
     }
   }
   const long endKb = ResidentKb();
   std::printf(
-      "lines=%ld start_kb=%ld end_kb=%ld first_append_us=%.2f last_append_us=%.2f "
-      "kept_lines=%d\n",
-      lines, startKb, endKb, firstUs, lastUs, form.Memo1->LineCount());
+      "lines=%ld start_kb=%ld end_kb=%ld first_append_us=%.2f full_append_us=%.2f "
+      "last_append_us=%.2f kept_lines=%d\n",
+      lines, startKb, endKb, firstUs, fullUs, lastUs, form.Memo1->LineCount());
+  if (ownRegistry) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dirTemplate, ignored);
+  }
   return 0;
 }
