@@ -4,11 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/pseudo_terminal.h"

@@ -68,7 +68,6 @@ class ScratchRegistry {
 
   const std::string& Root() const { return root_.Path(); }
   const std::string& Dir() const { return dir_; }
-  std::string Hive(const std::string& name) const { return dir_ + "/" + name + ".reg"; }
 
  private:
   ScratchDir root_;
