@@ -60,6 +60,10 @@ class FrameReader {
 
  private:
   enum class State { Idle, Start, Address, Body, Hunting };
+  void FeedIdle(char c);
+  void FeedStart(char c, std::vector<ReceivedFrame>& out);
+  void FeedAddress(char c);
+  void FeedBody(char c, std::vector<ReceivedFrame>& out);
   void Abandon(std::string problem, std::vector<ReceivedFrame>& out);
   void Hunt(std::string problem);
 
@@ -171,11 +175,13 @@ class Simulator {
 
   void Handle(const ReceivedFrame& frame, SteadyTime at);
   void Answer(int clock, const ReceivedFrame& frame, SteadyTime at);
+  void TakeSettings(std::size_t index, const ReceivedFrame& frame);
   std::vector<Fault> ActiveFaults(int clock) const;
   void ReloadControlFile();
   std::int64_t LocalSeconds() const;
   std::int64_t FrameSeconds(const std::string& frame) const;
   bool SendDue(int lineFd);
+  std::optional<RunEnd> DrainLine(int lineFd);
   std::optional<SteadyTime> NextWake() const;
 
   Options options_;

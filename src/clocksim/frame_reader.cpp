@@ -1,14 +1,13 @@
 #include <string>
 
 #include "clocksim/clock_sim.h"
+#include "clocksim/frame_layout.h"
 
 namespace tavex::clocksim {
 namespace {
 
-const std::string kAddressPrefix = "clk00";
-constexpr std::size_t kAddressLength = 6;
-constexpr std::size_t kTimeFrameLength = 20;
-constexpr std::size_t kConfigFrameLength = 25;
+using namespace layout;
+
 // What a broken record keeps of the discarded bytes: enough to see what went wrong.
 constexpr std::size_t kBrokenKeep = 64;
 
@@ -19,8 +18,9 @@ void FrameReader::Abandon(std::string problem, std::vector<ReceivedFrame>& out) 
   frame.kind = FrameKind::Broken;
   frame.bytes = std::move(buffer_);
   frame.problem = std::move(problem);
-  if (frame.bytes.size() >= kAddressLength && frame.bytes.compare(0, 5, kAddressPrefix) == 0) {
-    const char digit = frame.bytes[5];
+  if (frame.bytes.size() >= kAddressLength &&
+      frame.bytes.compare(0, kAddressPrefix.size(), kAddressPrefix) == 0) {
+    const char digit = frame.bytes[kClockDigit];
     if (digit >= '1' && digit <= '4') frame.clock = digit - '0';
   }
   out.push_back(std::move(frame));
@@ -51,74 +51,86 @@ void FrameReader::Feed(std::uint8_t byte, SteadyTime at, std::vector<ReceivedFra
   Expire(at, out);
   last_ = at;
   const char c = static_cast<char>(byte);
-
   switch (state_) {
     case State::Idle:
-      if (byte == 0) {
-        state_ = State::Start;
-      } else {
-        buffer_.assign(1, c);
-        Hunt("stray bytes outside a frame");
-      }
+      FeedIdle(c);
       return;
-
     case State::Start:
-      if (c == 'R') {
-        out.push_back(ReceivedFrame{FrameKind::ReadRequest, "R", 1, {}});
-        state_ = State::Idle;
-      } else if (byte == 0) {
-        // A repeated leading 0x00: the sender began again.
-      } else {
-        buffer_.assign(1, c);
-        if (c == kAddressPrefix[0]) {
-          state_ = State::Address;
-        } else {
-          Hunt("unknown frame start");
-        }
-      }
+      FeedStart(c, out);
       return;
-
-    case State::Address: {
-      buffer_.push_back(c);
-      const std::size_t at_index = buffer_.size() - 1;
-      if (at_index < kAddressPrefix.size()) {
-        if (c != kAddressPrefix[at_index]) Hunt("unknown address");
-        return;
-      }
-      if (c < '1' || c > '4') {
-        Hunt("unknown address");
-        return;
-      }
-      expected_ = c == '1' ? kConfigFrameLength : kTimeFrameLength;
-      state_ = State::Body;
+    case State::Address:
+      FeedAddress(c);
       return;
-    }
-
     case State::Body:
-      buffer_.push_back(c);
-      if (buffer_.size() < expected_) return;
-      {
-        ReceivedFrame frame;
-        frame.kind = expected_ == kConfigFrameLength ? FrameKind::Config : FrameKind::Time;
-        frame.clock = buffer_[5] - '0';
-        frame.bytes = std::move(buffer_);
-        buffer_.clear();
-        CheckFrame(frame);
-        // A frame that does not end in "e" was most likely cut in the wrong place: hunt for
-        // the next transmission rather than trusting the byte that follows.
-        const bool endsWell = frame.bytes.back() == 'e';
-        out.push_back(std::move(frame));
-        if (endsWell) {
-          state_ = State::Idle;
-        } else {
-          Hunt("stray bytes after a frame without end letter");
-        }
-      }
+      FeedBody(c, out);
       return;
-
     case State::Hunting:
       if (buffer_.size() < kBrokenKeep) buffer_.push_back(c);
       return;
+  }
+}
+
+// Between frames only a 0x00 is welcome.
+void FrameReader::FeedIdle(char c) {
+  if (c == '\0') {
+    state_ = State::Start;
+  } else {
+    buffer_.assign(1, c);
+    Hunt("stray bytes outside a frame");
+  }
+}
+
+// The byte after the 0x00: a read request, the address's first letter, or a repeated 0x00.
+void FrameReader::FeedStart(char c, std::vector<ReceivedFrame>& out) {
+  if (c == 'R') {
+    out.push_back(ReceivedFrame{FrameKind::ReadRequest, "R", 1, {}});
+    state_ = State::Idle;
+  } else if (c == '\0') {
+    // A repeated leading 0x00: the sender began again.
+  } else {
+    buffer_.assign(1, c);
+    if (c == kAddressPrefix[0]) {
+      state_ = State::Address;
+    } else {
+      Hunt("unknown frame start");
+    }
+  }
+}
+
+// The rest of "clk00N"; the clock's digit fixes the frame's length.
+void FrameReader::FeedAddress(char c) {
+  buffer_.push_back(c);
+  const std::size_t at_index = buffer_.size() - 1;
+  if (at_index < kAddressPrefix.size()) {
+    if (c != kAddressPrefix[at_index]) Hunt("unknown address");
+    return;
+  }
+  if (c < '1' || c > '4') {
+    Hunt("unknown address");
+    return;
+  }
+  expected_ = c == '1' ? kConfigFrameLength : kTimeFrameLength;
+  state_ = State::Body;
+}
+
+// The frame's body up to its full length, then the frame is checked and handed out.
+void FrameReader::FeedBody(char c, std::vector<ReceivedFrame>& out) {
+  buffer_.push_back(c);
+  if (buffer_.size() < expected_) return;
+  ReceivedFrame frame;
+  frame.kind = expected_ == kConfigFrameLength ? FrameKind::Config : FrameKind::Time;
+  frame.clock = buffer_[kClockDigit] - '0';
+  frame.bytes = std::move(buffer_);
+  buffer_.clear();
+  CheckFrame(frame);
+  // A frame that does not end in "e" was most likely cut in the wrong place: hunt for the next
+  // transmission rather than trusting the byte that follows.
+  const bool endsWell = frame.bytes.back() == kEndLetter;
+  out.push_back(std::move(frame));
+  if (endsWell) {
+    state_ = State::Idle;
+  } else {
+    Hunt("stray bytes after a frame without end letter");
   }
 }
 
@@ -141,8 +153,8 @@ int DaysInMonth(int year, int month) {
 
 bool CheckFrame(ReceivedFrame& frame) {
   const std::string& b = frame.bytes;
-  const std::size_t bodyLength = b.size() - 2;
-  if (b.back() != 'e') {
+  const std::size_t bodyLength = b.size() - kTrailerLength;
+  if (b.back() != kEndLetter) {
     frame.problem = "no end letter";
     return false;
   }
@@ -158,8 +170,9 @@ bool CheckFrame(ReceivedFrame& frame) {
       return false;
     }
   }
-  const int hour = TwoDigits(b, 6), minute = TwoDigits(b, 8), second = TwoDigits(b, 10);
-  const int day = TwoDigits(b, 12), month = TwoDigits(b, 14), yy = TwoDigits(b, 16);
+  const int hour = TwoDigits(b, kHour), minute = TwoDigits(b, kMinute);
+  const int second = TwoDigits(b, kSecond);
+  const int day = TwoDigits(b, kDay), month = TwoDigits(b, kMonth), yy = TwoDigits(b, kYear);
   if (hour > 23 || minute > 59 || second > 59) {
     frame.problem = "time out of range";
   } else if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(2000 + yy, month)) {

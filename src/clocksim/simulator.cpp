@@ -9,6 +9,7 @@
 
 #include "clocksim/clock_sim.h"
 #include "clocksim/event_log.h"
+#include "clocksim/frame_layout.h"
 
 namespace tavex::clocksim {
 namespace {
@@ -39,15 +40,97 @@ int Digit(char c) {
   return c - '0';
 }
 
-const Fault* Find(const std::vector<Fault>& faults, FaultKind kind) {
-  // The last one given wins, so a control file can override the command line.
-  const auto it = std::find_if(faults.rbegin(), faults.rend(),
-                               [kind](const Fault& f) { return f.kind == kind; });
-  return it == faults.rend() ? nullptr : &*it;
-}
-
 int ArgOr(const Fault* fault, int fallback) {
   return fault != nullptr && fault->arg >= 0 ? fault->arg : fallback;
+}
+
+// The faults in force for one answer, and the names of those applied to it, for the log.
+class AnswerFaults {
+ public:
+  explicit AnswerFaults(std::vector<Fault> faults) : faults_(std::move(faults)) {}
+
+  // The fault of this kind, if any. The last one given wins, so a control file can override the
+  // command line.
+  const Fault* Find(FaultKind kind) const {
+    const auto it = std::find_if(faults_.rbegin(), faults_.rend(),
+                                 [kind](const Fault& f) { return f.kind == kind; });
+    return it == faults_.rend() ? nullptr : &*it;
+  }
+  // As Find, and a fault found is noted as applied under `name`.
+  const Fault* Apply(FaultKind kind, const char* name) {
+    const Fault* fault = Find(kind);
+    if (fault != nullptr) {
+      if (!applied_.empty()) applied_ += ',';
+      applied_ += name;
+    }
+    return fault;
+  }
+  // Whether a fault that fires on one frame fires on the `count`th.
+  bool FiresOn(FaultKind kind, std::uint64_t count) const {
+    const Fault* fault = Find(kind);
+    return fault != nullptr && count == static_cast<std::uint64_t>(ArgOr(fault, 1));
+  }
+  const std::string& Applied() const { return applied_; }
+
+ private:
+  std::vector<Fault> faults_;
+  std::string applied_;
+};
+
+// The reply's temperature field: the clock's own, or what the faults make of it.
+std::string TemperatureField(std::string temperature, AnswerFaults& faults) {
+  if (const Fault* f = faults.Apply(FaultKind::BelowZero, "below-zero")) {
+    char field[8];
+    std::snprintf(field, sizeof field, "-%2do", ArgOr(f, 12) % 100);
+    temperature = field;
+  }
+  if (faults.Apply(FaultKind::DegreeLetters, "degree-letters") != nullptr) {
+    temperature.resize(layout::kReplyTemperatureLength, ' ');
+    temperature[2] = temperature[3] = 'o';
+  }
+  if (faults.Apply(FaultKind::NoTemperature, "no-temperature") != nullptr) temperature = "6666";
+  return temperature;
+}
+
+// The rest of a status reply: durations, brightness, a '0' and the pressure.
+void AppendStatus(std::string& reply, const std::array<int, 4>& durations, int brightness,
+                  const std::string& pressure, AnswerFaults& faults) {
+  for (int d : durations) reply.push_back(static_cast<char>('0' + d));
+  reply.push_back(static_cast<char>('0' + brightness));
+  reply.push_back('0');
+  reply += pressure;
+  if (const Fault* f = faults.Apply(FaultKind::BadDigit, "bad-digit")) {
+    // The argument counts from 1, as the clock's manual numbers the reply's characters.
+    const auto position =
+        static_cast<std::size_t>(ArgOr(f, static_cast<int>(layout::kReplyDurations) + 1));
+    if (position <= reply.size()) reply[position - 1] = 'x';
+  }
+}
+
+// 0x00 bytes inside the reply, then a reply cut short.
+void Damage(std::string& reply, AnswerFaults& faults) {
+  if (const Fault* f = faults.Apply(FaultKind::NulBytes, "nul")) {
+    const auto first = std::min<std::size_t>(layout::kReplyTemperature, reply.size());
+    const auto n = std::min(static_cast<std::size_t>(ArgOr(f, 1)), reply.size() - first);
+    std::fill_n(reply.begin() + static_cast<std::ptrdiff_t>(first), n, '\0');
+  }
+  if (const Fault* f = faults.Apply(FaultKind::Truncate, "truncate")) {
+    const int keep = ArgOr(f, static_cast<int>(reply.size()) - 1);
+    reply.resize(std::min(reply.size(), static_cast<std::size_t>(std::max(keep, 0))));
+  }
+}
+
+// `count` varied bytes from an xorshift32 generator, never 0x00 (the receiving port would drop
+// those unseen).
+std::string NoiseBytes(int count, std::uint32_t& state) {
+  std::string noise;
+  for (int i = 0; i < count; ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    noise.push_back(static_cast<char>(1 + state % 255));
+  }
+  return noise;
 }
 
 }  // namespace
@@ -89,12 +172,13 @@ std::int64_t Simulator::LocalSeconds() const {
 
 // The time a sound frame carries. The year has two digits: take the one nearest to today.
 std::int64_t Simulator::FrameSeconds(const std::string& f) const {
+  using namespace layout;
   const auto two = [&f](std::size_t i) { return Digit(f[i]) * 10 + Digit(f[i + 1]); };
   const int thisYear = wallClock_.LocalNow().year;
-  int year = thisYear - thisYear % 100 + two(16);
+  int year = thisYear - thisYear % 100 + two(kYear);
   if (year > thisYear + 50) year -= 100;
   if (year < thisYear - 50) year += 100;
-  return CivilSeconds(year, two(14), two(12), two(6), two(8), two(10));
+  return CivilSeconds(year, two(kMonth), two(kDay), two(kHour), two(kMinute), two(kSecond));
 }
 
 std::vector<Fault> Simulator::ActiveFaults(int clock) const {
@@ -150,110 +234,55 @@ void Simulator::Handle(const ReceivedFrame& frame, SteadyTime at) {
 void Simulator::Answer(int clock, const ReceivedFrame& frame, SteadyTime at) {
   const auto index = static_cast<std::size_t>(clock - 1);
   const std::uint64_t count = ++framesPerClock_[index];
-  const std::vector<Fault> faults = ActiveFaults(clock);
-  const auto fault = [&faults](FaultKind kind) { return Find(faults, kind); };
+  AnswerFaults faults(ActiveFaults(clock));
+  TakeSettings(index, frame);
 
-  // A sound frame sets the clock; a configuration frame also sets what clock 1 shows.
-  if (frame.kind != FrameKind::ReadRequest) {
-    offset_[index] = FrameSeconds(frame.bytes) - LocalSeconds();
-  }
-  if (frame.kind == FrameKind::Config) {
-    for (std::size_t i = 0; i < 4; ++i) durations_[i] = Digit(frame.bytes[18 + i]);
-    brightness_ = Digit(frame.bytes[22]);
-  }
-
-  if (const Fault* f = fault(FaultKind::HangUp);
-      f != nullptr && count == static_cast<std::uint64_t>(ArgOr(f, 1))) {
+  if (faults.FiresOn(FaultKind::HangUp, count)) {
     LogEvent("hangup", "clock " + std::to_string(clock) + ", frame " + std::to_string(count));
     hangUpNow_ = true;
     return;
   }
-  if (fault(FaultKind::Silent) != nullptr) {
+  if (faults.Find(FaultKind::Silent) != nullptr) {
     LogEvent("silent", "clock " + std::to_string(clock));
     return;
   }
 
-  std::string applied;
-  const auto note = [&applied](const char* name) {
-    if (!applied.empty()) applied += ',';
-    applied += name;
-  };
-
   std::int64_t seconds =
       frame.kind == FrameKind::Time ? FrameSeconds(frame.bytes) : LocalSeconds() + offset_[index];
-  if (fault(FaultKind::WrongMinute) != nullptr) {
-    seconds -= 60;
-    note("wrong-minute");
-  }
+  if (faults.Apply(FaultKind::WrongMinute, "wrong-minute") != nullptr) seconds -= 60;
   std::string reply = TimeDigits(seconds);
-
-  std::string temperature = options_.temperature[index];
-  if (const Fault* f = fault(FaultKind::BelowZero)) {
-    char field[8];
-    std::snprintf(field, sizeof field, "-%2do", ArgOr(f, 12) % 100);
-    temperature = field;
-    note("below-zero");
+  reply += TemperatureField(options_.temperature[index], faults);
+  if (frame.kind != FrameKind::Time) {
+    AppendStatus(reply, durations_, brightness_, options_.pressure, faults);
   }
-  if (fault(FaultKind::DegreeLetters) != nullptr) {
-    temperature.resize(4, ' ');
-    temperature[2] = temperature[3] = 'o';
-    note("degree-letters");
-  }
-  if (fault(FaultKind::NoTemperature) != nullptr) {
-    temperature = "6666";
-    note("no-temperature");
-  }
-  reply += temperature;
-
-  const bool status = frame.kind != FrameKind::Time;
-  if (status) {
-    for (int d : durations_) reply.push_back(static_cast<char>('0' + d));
-    reply.push_back(static_cast<char>('0' + brightness_));
-    reply.push_back('0');
-    reply += options_.pressure;
-    if (const Fault* f = fault(FaultKind::BadDigit)) {
-      const auto position = static_cast<std::size_t>(ArgOr(f, 11));
-      if (position <= reply.size()) reply[position - 1] = 'x';
-      note("bad-digit");
-    }
-  }
-  if (const Fault* f = fault(FaultKind::Drift);
-      f != nullptr && count == static_cast<std::uint64_t>(ArgOr(f, 1))) {
+  if (faults.FiresOn(FaultKind::Drift, count)) {
     // Takes effect from the next answer on, as if someone had pressed the clock's buttons.
     for (int& d : durations_) d = (d + 1) % 10;
     LogEvent("drift", "clock " + std::to_string(clock) + " durations changed");
   }
-  if (const Fault* f = fault(FaultKind::NulBytes)) {
-    const auto first = std::min<std::size_t>(6, reply.size());
-    const auto n = std::min(static_cast<std::size_t>(ArgOr(f, 1)), reply.size() - first);
-    std::fill_n(reply.begin() + static_cast<std::ptrdiff_t>(first), n, '\0');
-    note("nul");
-  }
-  if (const Fault* f = fault(FaultKind::Truncate)) {
-    const int keep = ArgOr(f, static_cast<int>(reply.size()) - 1);
-    reply.resize(std::min(reply.size(), static_cast<std::size_t>(std::max(keep, 0))));
-    note("truncate");
-  }
-  if (const Fault* f = fault(FaultKind::Noise)) {
-    std::string noise;
-    for (int i = 0; i < ArgOr(f, 3); ++i) {
-      // xorshift32: varied bytes, never 0x00 (the receiving port would drop those unseen).
-      noiseState_ ^= noiseState_ << 13;
-      noiseState_ ^= noiseState_ >> 17;
-      noiseState_ ^= noiseState_ << 5;
-      noise.push_back(static_cast<char>(1 + noiseState_ % 255));
-    }
-    reply = noise + reply;
-    note("noise");
+  Damage(reply, faults);
+  if (const Fault* f = faults.Apply(FaultKind::Noise, "noise")) {
+    reply = NoiseBytes(ArgOr(f, 3), noiseState_) + reply;
   }
 
   std::chrono::nanoseconds delay = options_.answerDelay;
-  if (const Fault* f = fault(FaultKind::Late)) {
+  if (const Fault* f = faults.Apply(FaultKind::Late, "late"))
     delay = std::chrono::milliseconds(ArgOr(f, 0));
-    note("late");
-  }
-  if (log_) log_->Reply(at, clock, reply, applied);
+  if (log_) log_->Reply(at, clock, reply, faults.Applied());
   outgoing_.push_back(Pending{std::move(reply), at + delay, clock});
+}
+
+// A sound frame sets the clock; a configuration frame also sets what clock 1 shows.
+void Simulator::TakeSettings(std::size_t index, const ReceivedFrame& frame) {
+  if (frame.kind != FrameKind::ReadRequest) {
+    offset_[index] = FrameSeconds(frame.bytes) - LocalSeconds();
+  }
+  if (frame.kind == FrameKind::Config) {
+    for (std::size_t i = 0; i < layout::kDurationCount; ++i) {
+      durations_[i] = Digit(frame.bytes[layout::kDurations + i]);
+    }
+    brightness_ = Digit(frame.bytes[layout::kBrightness]);
+  }
 }
 
 }  // namespace tavex::clocksim

@@ -81,7 +81,6 @@ RunEnd Simulator::Run(int lineFd, int stopFd) {
   lastError_ = 0;
 
   std::vector<ReceivedFrame> frames;
-  unsigned char buffer[512];
   for (;;) {
     frames.clear();
     reader_.Expire(SteadyClock::now(), frames);
@@ -112,29 +111,35 @@ RunEnd Simulator::Run(int lineFd, int stopFd) {
       return RunEnd::LineGone;
     }
     if ((revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    if (const std::optional<RunEnd> end = DrainLine(lineFd)) return *end;
+  }
+}
 
-    // Drain what has arrived; every byte of one read arrived at the same moment.
-    for (;;) {
-      const ssize_t n = ::read(lineFd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n <= 0) {
-        // End of file or an error such as EIO: the line is gone. Never poll it again, since
-        // a dead descriptor stays readable and the loop would spin.
-        lastError_ = n == 0 ? EIO : errno;
-        return RunEnd::LineGone;
-      }
-      const SteadyTime at = SteadyClock::now();
-      for (ssize_t i = 0; i < n; ++i) {
-        const std::uint8_t byte = buffer[i];
-        ++counts_.bytesIn;
-        if (log_) log_->Byte(at, true, byte);
-        frames.clear();
-        reader_.Feed(byte, at, frames);
-        for (const ReceivedFrame& f : frames) Handle(f, at);
-      }
-      if (hangUpNow_) return RunEnd::HangUp;
+// Reads what has arrived and feeds it to the frame reader, answering every frame it completes;
+// every byte of one read arrived at the same moment. Gives why the loop ends, if it does.
+std::optional<RunEnd> Simulator::DrainLine(int lineFd) {
+  unsigned char buffer[512];
+  std::vector<ReceivedFrame> frames;
+  for (;;) {
+    const ssize_t n = ::read(lineFd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return std::nullopt;
+    if (n <= 0) {
+      // End of file or an error such as EIO: the line is gone. Never poll it again, since a dead
+      // descriptor stays readable and the loop would spin.
+      lastError_ = n == 0 ? EIO : errno;
+      return RunEnd::LineGone;
     }
+    const SteadyTime at = SteadyClock::now();
+    for (ssize_t i = 0; i < n; ++i) {
+      const std::uint8_t byte = buffer[i];
+      ++counts_.bytesIn;
+      if (log_) log_->Byte(at, true, byte);
+      frames.clear();
+      reader_.Feed(byte, at, frames);
+      for (const ReceivedFrame& f : frames) Handle(f, at);
+    }
+    if (hangUpNow_) return RunEnd::HangUp;
   }
 }
 
