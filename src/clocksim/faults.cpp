@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "clocksim/clock_sim.h"
+#include "clocksim/frame_layout.h"
 
 namespace tavex::clocksim {
 namespace {
@@ -19,6 +20,12 @@ struct KindInfo {
   const char* help;
 };
 
+// Reply positions as the fault arguments count them, from 1.
+constexpr int kReplyLength = static_cast<int>(layout::kStatusReplyLength);
+constexpr int kFirstDuration = static_cast<int>(layout::kReplyDurations) + 1;
+constexpr int kLastDuration = kFirstDuration + static_cast<int>(layout::kDurationCount) - 1;
+constexpr int kFirstNul = static_cast<int>(layout::kReplyTemperature) + 1;
+
 constexpr KindInfo kKinds[] = {
     {"silent", FaultKind::Silent, false, 0, 0, "never answers"},
     {"late", FaultKind::Late, true, 0, 60000, "=MS: answers MS ms after the frame (required)"},
@@ -27,11 +34,11 @@ constexpr KindInfo kKinds[] = {
     {"below-zero", FaultKind::BelowZero, true, 0, 99, "[=DEG]: temperature -DEG (12): \"-12o\""},
     {"degree-letters", FaultKind::DegreeLetters, false, 0, 0,
      "letter o at both degree positions: \" 2oo\""},
-    {"nul", FaultKind::NulBytes, true, 1, 13,
+    {"nul", FaultKind::NulBytes, true, 1, kReplyLength - kFirstNul + 1,
      "[=N]: N characters (1) from position 7 sent as 0x00"},
-    {"bad-digit", FaultKind::BadDigit, true, 11, 14,
+    {"bad-digit", FaultKind::BadDigit, true, kFirstDuration, kLastDuration,
      "[=POS]: letter x at duration position POS (11), clock 1"},
-    {"truncate", FaultKind::Truncate, true, 0, 19,
+    {"truncate", FaultKind::Truncate, true, 0, kReplyLength,
      "[=N]: sends only the first N characters (all but the last)"},
     {"noise", FaultKind::Noise, true, 1, 64, "[=N]: N noise bytes (3) before the answer"},
     {"hangup", FaultKind::HangUp, true, 1, 1000000,
