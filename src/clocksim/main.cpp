@@ -1,12 +1,6 @@
 // tavex-clocksim: clocks 1 to 4 on a pseudo-terminal (or a serial device), for the operator
 // program, its tests and demonstrations on a machine without clocks.
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -16,6 +10,7 @@
 #include "clocksim/clock_sim.h"
 #include "clocksim/port_presence.h"
 #include "clocksim/sim_line.h"
+#include "clocksim/stop_signals.h"
 
 namespace {
 
@@ -27,16 +22,6 @@ std::pair<std::vector<int>, std::string> SplitClockPrefix(const std::string& tex
     return {{text[0] - '0'}, text.substr(2)};
   }
   return {{1, 2, 3, 4}, text};
-}
-
-// Waits `ms` milliseconds unless a signal arrives first; gives false on a signal.
-bool QuietWait(int signalFd, int ms) {
-  pollfd pfd{signalFd, POLLIN, 0};
-  for (;;) {
-    const int ready = ::poll(&pfd, 1, ms);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready == 0;
-  }
 }
 
 // The command line as given, before it is checked.
@@ -204,7 +189,7 @@ int Serve(const CommandLine& cl, tavex::clocksim::Options options, int signalFd)
   using namespace tavex::clocksim;
   try {
     Simulator simulator(std::move(options), tavex::platform::SystemClock());
-    PortPresence presence(cl.link, cl.registerDir, "tavexsim" + std::to_string(::getpid()));
+    PortPresence presence(cl.link, cl.registerDir, "tavexsim" + std::to_string(ProcessId()));
     const int status = ServeLines(simulator, presence, cl, signalFd);
     std::fprintf(stderr, "tavex-clocksim: %s\n", simulator.SummaryLine().c_str());
     return status;
@@ -247,19 +232,10 @@ int main(int argc, char** argv) {
   }
 
   // SIGINT and SIGTERM arrive as readable data in the poll loop, never in the middle of a write.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigprocmask(SIG_BLOCK, &signals, nullptr);
-  const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::perror("tavex-clocksim: signalfd");
+  const StopSignals stopSignals;
+  if (stopSignals.Error() != 0) {
+    std::fprintf(stderr, "tavex-clocksim: signalfd: %s\n", std::strerror(stopSignals.Error()));
     return 1;
   }
-  ::signal(SIGPIPE, SIG_IGN);
-
-  const int status = Serve(cl, std::move(options), signalFd);
-  ::close(signalFd);
-  return status;
+  return Serve(cl, std::move(options), stopSignals.Fd());
 }
