@@ -7,10 +7,8 @@
 // the thread sitting in WaitEvent. Both drain the device into the queue, so everything below is
 // guarded by one mutex, and each side has an eventfd the other side signals when it changed
 // something the sleeper must see (bytes queued, a mask change, a cancel, an abort).
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,11 +19,14 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "platform/exclusive_tty.h"
 #include "platform/serial_device.h"
 #include "platform/serial_receive_queue.h"
 #include "platform/serial_tty.h"
+#include "platform/unique_fd.h"
 
 namespace tavex::platform {
 namespace {
@@ -66,49 +67,63 @@ std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uin
 // An eventfd used as a level-triggered wake-up for one sleeping thread.
 class Wakeup {
  public:
-  explicit Wakeup(int fd) : fd_(fd) {}
-  ~Wakeup() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Wakeup(const Wakeup&) = delete;
-  Wakeup& operator=(const Wakeup&) = delete;
+  explicit Wakeup(UniqueFd fd) : fd_(std::move(fd)) {}
 
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_.Get(); }
   void Signal() const {
     std::uint64_t one = 1;
     // EAGAIN only when the counter is saturated, and then it is signalled anyway.
-    [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(fd_.Get(), &one, sizeof one);
   }
   void Clear() const {
     std::uint64_t value;
-    [[maybe_unused]] ssize_t n = ::read(fd_, &value, sizeof value);
+    [[maybe_unused]] ssize_t n = ::read(fd_.Get(), &value, sizeof value);
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
+
+// How one Read call ends, from the read time-outs in force when it starts.
+struct ReadPlan {
+  bool returnAtOnce = false;  // take whatever is queued and return
+  bool firstArrival = false;  // return as soon as something has arrived
+  std::optional<Clock::time_point> totalDeadline;
+  std::optional<Milliseconds> interval;  // longest gap between two bytes
+};
+
+ReadPlan PlanRead(const Timeouts& t, Clock::time_point start, std::size_t length) {
+  constexpr std::uint32_t kMax = Timeouts::kMaxDword;
+  ReadPlan plan;
+  // Interval MAXDWORD with no totals: whatever is queued, at once.
+  plan.returnAtOnce =
+      t.readInterval == kMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
+  // Interval and multiplier MAXDWORD with a real constant: the first byte(s), within constant.
+  plan.firstArrival = t.readInterval == kMax && t.readTotalMultiplier == kMax &&
+                      t.readTotalConstant > 0 && t.readTotalConstant < kMax;
+  if (plan.firstArrival) {
+    plan.totalDeadline = start + Milliseconds(t.readTotalConstant);
+  } else if (!plan.returnAtOnce) {
+    plan.totalDeadline = TotalDeadline(start, t.readTotalMultiplier, length, t.readTotalConstant);
+    if (t.readInterval != 0) plan.interval = Milliseconds(t.readInterval);
+  }
+  return plan;
+}
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  PosixSerialDevice(int fd, bool exclusive, int transferWakeFd, int waitWakeFd)
-      : fd_(fd),
-        exclusive_(exclusive),
-        transferWake_(transferWakeFd),
-        waitWake_(waitWakeFd),
-        queue_(kDefaultQueueSize) {
+  PosixSerialDevice(ExclusiveTty line, UniqueFd transferWake, UniqueFd waitWake)
+      : fd_(line.Fd()),
+        transferWake_(std::move(transferWake)),
+        waitWake_(std::move(waitWake)),
+        queue_(kDefaultQueueSize),
+        tty_(std::move(line)) {
     std::uint32_t lines = 0;
     modemSupported_ = !tty::IsUnsupported(tty::ModemLines(fd_, lines));
     tty::LineCounters counters;
     countersSupported_ = !tty::IsUnsupported(tty::ReadLineCounters(fd_, counters));
     clearCounters_ = waitCounters_ = counters;
     lastModem_ = lines;
-  }
-
-  ~PosixSerialDevice() override {
-    // On a pseudo-terminal the exclusive flag outlives our descriptor and would lock out the
-    // next opener, ourselves included.
-    if (exclusive_) tty::SetExclusive(fd_, false);
-    ::close(fd_);
   }
 
   int SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
@@ -213,23 +228,8 @@ class PosixSerialDevice final : public SerialDevice {
     if (length == 0) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::unique_lock lock(mu_);
-    const Timeouts t = timeouts_;
-    const auto start = Clock::now();
-    constexpr std::uint32_t kMax = Timeouts::kMaxDword;
-    // Interval MAXDWORD with no totals: whatever is queued, at once.
-    const bool returnAtOnce =
-        t.readInterval == kMax && t.readTotalMultiplier == 0 && t.readTotalConstant == 0;
-    // Interval and multiplier MAXDWORD with a real constant: the first byte(s), within constant.
-    const bool firstArrival = t.readInterval == kMax && t.readTotalMultiplier == kMax &&
-                              t.readTotalConstant > 0 && t.readTotalConstant < kMax;
-    std::optional<Clock::time_point> totalDeadline;
-    std::optional<Milliseconds> interval;
-    if (firstArrival) {
-      totalDeadline = start + Milliseconds(t.readTotalConstant);
-    } else if (!returnAtOnce) {
-      totalDeadline = TotalDeadline(start, t.readTotalMultiplier, length, t.readTotalConstant);
-      if (t.readInterval != 0) interval = Milliseconds(t.readInterval);
-    }
+    const ReadPlan plan = PlanRead(timeouts_, Clock::now(), length);
+    const auto& [returnAtOnce, firstArrival, totalDeadline, interval] = plan;
     std::optional<Clock::time_point> intervalDeadline;
     const std::uint64_t abortCount = rxAbortCount_;
     readPending_ = true;
@@ -501,8 +501,7 @@ class PosixSerialDevice final : public SerialDevice {
     }
   }
 
-  const int fd_;
-  const bool exclusive_;
+  const int fd_;               // tty_'s descriptor
   const Wakeup transferWake_;  // wakes Read/Write: bytes queued by the other thread, aborts
   const Wakeup waitWake_;      // wakes WaitEvent: events raised, mask change, cancel
 
@@ -530,57 +529,34 @@ class PosixSerialDevice final : public SerialDevice {
   tty::LineCounters waitCounters_;   // baseline of the event wait's sampling
   tty::LineCounters clearCounters_;  // baseline of ClearError
   Clock::time_point nextSample_{};
+
+  // Last, so that the device is closed first (and its exclusive mode given up) when the object
+  // goes away.
+  ExclusiveTty tty_;
 };
 
 }  // namespace
 
 std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& error) {
-  error = 0;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  ExclusiveTty line;
+  error = line.Open(path);
+  if (error != 0) return nullptr;
+  UniqueFd transferWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!transferWake) {
     error = errno;
     return nullptr;
   }
-  // Exclusive before anything else touches the device. flock stops other programs that lock
-  // (and root, whom TIOCEXCL does not stop); TIOCEXCL stops every other opener but root.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    ::close(fd);
-    error = EBUSY;
+  UniqueFd waitWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!waitWake) {
+    error = errno;
     return nullptr;
-  }
-  // Root passes TIOCEXCL: a holder that set it without flock is still respected.
-  bool heldElsewhere = false;
-  if (tty::IsExclusive(fd, heldElsewhere) == 0 && heldElsewhere) {
-    ::close(fd);
-    error = EBUSY;
-    return nullptr;
-  }
-  const bool exclusive = tty::SetExclusive(fd, true) == 0;
-  auto fail = [&](int code) -> std::unique_ptr<SerialDevice> {
-    if (exclusive) tty::SetExclusive(fd, false);
-    ::close(fd);
-    error = code;
-    return nullptr;
-  };
-  if (int rawError = tty::MakeRaw(fd)) return fail(rawError);
-
-  const int transferWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (transferWake < 0) return fail(errno);
-  const int waitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (waitWake < 0) {
-    const int eventfdError = errno;
-    ::close(transferWake);
-    return fail(eventfdError);
   }
   try {
-    return std::make_unique<PosixSerialDevice>(fd, exclusive, transferWake, waitWake);
+    return std::make_unique<PosixSerialDevice>(std::move(line), std::move(transferWake),
+                                               std::move(waitWake));
   } catch (const std::bad_alloc&) {
-    ::close(transferWake);
-    ::close(waitWake);
-    return fail(ENOMEM);
+    error = ENOMEM;
+    return nullptr;
   }
 }
 
