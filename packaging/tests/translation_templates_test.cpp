@@ -88,7 +88,7 @@ TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCo
   for (int code = 1; code <= 23; ++code) offered.push_back(tavex::ComErrorText(code));
 
   // The suffix as the program appends it, with the system code put back as its placeholder.
-  const std::string withCode = tavex::EComPort(1, 4321).what();
+  const std::string withCode = tavex::EComPort(tavex::peOpenFailed, 4321).what();
   ASSERT_EQ(withCode.rfind(offered.front(), 0), 0u) << withCode;
   std::string suffix = withCode.substr(offered.front().size());
   const auto code = suffix.find("4321");
@@ -133,8 +133,9 @@ TEST(PackagingTranslationTemplates, CatalogueMadeFromTheTemplatesTranslatesError
   ::setenv("TAVEX_LOCALE_DIR", TAVEX_PSEUDO_LOCALE_DIR, 1);
   ScratchRegistry registry;
 
-  EXPECT_EQ(tavex::ComErrorText(16), "<Failed to store settings>");
-  EXPECT_STREQ(tavex::EComPort(1, 13).what(), "<Unable to open com port>< (win error code: 13)>");
+  EXPECT_EQ(tavex::ComErrorText(tavex::peStoreFailed), "<Failed to store settings>");
+  EXPECT_STREQ(tavex::EComPort(tavex::peOpenFailed, 13).what(),
+               "<Unable to open com port>< (win error code: 13)>");
 
   int argc = 1;
   char name[] = "translation_templates_test";

@@ -214,10 +214,11 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
   bool kernelPresent = false;
   bool registeredPresent = false;
   if (int rc = ScanKernelPorts(sysfsTtyDirectory, kernelPresent, names); rc != 0) {
-    throw EComPort(23, rc);
+    throw EComPort(peRegistry, rc);
   }
-  if (int rc = ScanRegisteredPorts(registeredPresent, names); rc != 0) throw EComPort(23, rc);
-  if (!kernelPresent && !registeredPresent) throw EComPort(23, ENOENT);
+  if (int rc = ScanRegisteredPorts(registeredPresent, names); rc != 0)
+    throw EComPort(peRegistry, rc);
+  if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, ENOENT);
   std::stable_sort(names.begin(), names.end(), LessIgnoringCase);
   target = std::move(names);
 }

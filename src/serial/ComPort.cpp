@@ -46,6 +46,7 @@ constexpr const char* kErrorTexts[] = {
     "Registry error",
 };
 constexpr int kErrorCount = static_cast<int>(std::size(kErrorTexts));
+static_assert(kErrorCount == peRegistry, "one text for every TPortError, in its order");
 constexpr const char* kSystemCodeSuffix = " (win error code: %d)";
 
 // The texts as the user reads them: each passed once through the catalogue of the text domain
@@ -75,12 +76,12 @@ std::string FormatSuffix(const std::string& suffix, int systemCode) {
 }
 
 // The one place where a failed device call becomes the port's error.
-[[noreturn]] void RaiseDeviceError(int errorCode, int errnoValue) {
+[[noreturn]] void RaiseDeviceError(TPortError errorCode, int errnoValue) {
   throw EComPort(errorCode, errnoValue);
 }
 
 // Device calls on a closed port fail as the system fails a call on an invalid handle.
-platform::SerialDevice& DeviceOrRaise(platform::SerialDevice* device, int errorCode) {
+platform::SerialDevice& DeviceOrRaise(platform::SerialDevice* device, TPortError errorCode) {
   if (device == nullptr) RaiseDeviceError(errorCode, EBADF);
   return *device;
 }
@@ -111,10 +112,10 @@ const std::string& ComErrorText(int errorCode) {
   return Errors().texts[errorCode - 1];
 }
 
-EComPort::EComPort(int errorCode)
+EComPort::EComPort(TPortError errorCode)
     : std::runtime_error(ComErrorText(errorCode)), errorCode_(errorCode), systemCode_(-1) {}
 
-EComPort::EComPort(int errorCode, int systemCode)
+EComPort::EComPort(TPortError errorCode, int systemCode)
     : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
       errorCode_(errorCode),
       systemCode_(systemCode) {}
@@ -402,7 +403,7 @@ void TCustomComPort::SetEvents(TComEvents value) {
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
   if (value == syncMethod_) return;
-  if (connected_) throw EComPort(14);
+  if (connected_) throw EComPort(peSetWhileConnected);
   syncMethod_ = value;
 }
 
@@ -505,9 +506,9 @@ void TCustomComPort::Open() {
 void TCustomComPort::Close() {
   if (!connected_) return;
   CallBeforeClose();
-  int error =
-      DeviceOrRaise(device_.get(), 5).Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
-  if (error != 0) RaiseDeviceError(5, error);
+  int error = DeviceOrRaise(device_.get(), pePurgeFailed)
+                  .Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
+  if (error != 0) RaiseDeviceError(pePurgeFailed, error);
   if (threadCreated_) {
     eventThread_->Stop();
     eventThread_.reset();
@@ -522,7 +523,7 @@ void TCustomComPort::Close() {
 void TCustomComPort::OpenDevice() {
   int error = 0;
   auto device = platform::SerialDevice::Open(DevicePath(port_), error);
-  if (!device) RaiseDeviceError(1, error != 0 ? error : EIO);
+  if (!device) RaiseDeviceError(peOpenFailed, error != 0 ? error : EIO);
   device_ = std::move(device);
 }
 
@@ -593,24 +594,25 @@ platform::Timeouts TCustomComPort::BuildTimeouts() const {
 
 void TCustomComPort::ApplyBufferSizes() {
   if (!CanApply()) return;
-  auto& device = DeviceOrRaise(device_.get(), 9);
+  auto& device = DeviceOrRaise(device_.get(), peSetupCommFailed);
   // A negative size would reach the device as a queue of gigabytes.
-  if (buffer_->InputSize() < 0 || buffer_->OutputSize() < 0) RaiseDeviceError(9, EINVAL);
+  if (buffer_->InputSize() < 0 || buffer_->OutputSize() < 0)
+    RaiseDeviceError(peSetupCommFailed, EINVAL);
   int error = device.SetupQueues(static_cast<std::uint32_t>(buffer_->InputSize()),
                                  static_cast<std::uint32_t>(buffer_->OutputSize()));
-  if (error != 0) RaiseDeviceError(9, error);
+  if (error != 0) RaiseDeviceError(peSetupCommFailed, error);
 }
 
 void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
-  int error = DeviceOrRaise(device_.get(), 7).SetLineSettings(BuildLineSettings());
-  if (error != 0) RaiseDeviceError(7, error);
+  int error = DeviceOrRaise(device_.get(), peSetStateFailed).SetLineSettings(BuildLineSettings());
+  if (error != 0) RaiseDeviceError(peSetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
   if (!CanApply()) return;
-  int error = DeviceOrRaise(device_.get(), 8).SetTimeouts(BuildTimeouts());
-  if (error != 0) RaiseDeviceError(8, error);
+  int error = DeviceOrRaise(device_.get(), peSetTimeoutsFailed).SetTimeouts(BuildTimeouts());
+  if (error != 0) RaiseDeviceError(peSetTimeoutsFailed, error);
 }
 
 void TCustomComPort::CallAfterOpen() {
@@ -647,22 +649,22 @@ RequestPtr NewRequest() {
 // its result until CompleteRequest hands it over.
 void BeginWrite(platform::SerialDevice* device, const void* data, std::size_t length,
                 TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(4);
+  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
   request->kind = TAsyncRequest::Kind::kWrite;
-  int error = DeviceOrRaise(device, 2).Write(data, length, request->count);
-  if (error != 0) RaiseDeviceError(2, error);
+  int error = DeviceOrRaise(device, peWriteFailed).Write(data, length, request->count);
+  if (error != 0) RaiseDeviceError(peWriteFailed, error);
 }
 
 void BeginRead(platform::SerialDevice* device, void* buffer, std::size_t length,
                TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(4);
+  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
   request->kind = TAsyncRequest::Kind::kRead;
-  int error = DeviceOrRaise(device, 3).Read(buffer, length, request->count);
-  if (error != 0) RaiseDeviceError(3, error);
+  int error = DeviceOrRaise(device, peReadFailed).Read(buffer, length, request->count);
+  if (error != 0) RaiseDeviceError(peReadFailed, error);
 }
 
 std::size_t CompleteRequest(const TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(4);
+  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
   return request->count;
 }
 
@@ -672,8 +674,8 @@ void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   std::uint32_t flags = 0;
   if (Input) flags |= platform::kPurgeRxClear;
   if (Output) flags |= platform::kPurgeTxClear;
-  int error = DeviceOrRaise(device_.get(), 5).Purge(flags);
-  if (error != 0) RaiseDeviceError(5, error);
+  int error = DeviceOrRaise(device_.get(), pePurgeFailed).Purge(flags);
+  if (error != 0) RaiseDeviceError(pePurgeFailed, error);
 }
 
 std::int32_t TCustomComPort::WriteStr(const std::string& Str) {
@@ -698,15 +700,15 @@ std::int32_t TCustomComPort::ReadStr(std::string& Str, std::int32_t Count) {
 
 std::int32_t TCustomComPort::InputCount() {
   platform::CommStatus status;
-  int error = DeviceOrRaise(device_.get(), 10).ClearError(status);
-  if (error != 0) RaiseDeviceError(10, error);
+  int error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
+  if (error != 0) RaiseDeviceError(peClearErrorFailed, error);
   return static_cast<std::int32_t>(std::min<std::uint32_t>(status.inQueue, INT32_MAX));
 }
 
 TLineSignals TCustomComPort::LineSignals() {
   std::uint32_t status = 0;
-  int error = DeviceOrRaise(device_.get(), 11).ModemStatus(status);
-  if (error != 0) RaiseDeviceError(11, error);
+  int error = DeviceOrRaise(device_.get(), peModemStatusFailed).ModemStatus(status);
+  if (error != 0) RaiseDeviceError(peModemStatusFailed, error);
   TLineSignals signals;
   if (status & platform::kMsCtsOn) signals.Include(lsCTS);
   if (status & platform::kMsDsrOn) signals.Include(lsDSR);
@@ -717,8 +719,8 @@ TLineSignals TCustomComPort::LineSignals() {
 
 TComErrors TCustomComPort::LineErrors() {
   platform::CommStatus status;
-  int error = DeviceOrRaise(device_.get(), 10).ClearError(status);
-  if (error != 0) RaiseDeviceError(10, error);
+  int error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
+  if (error != 0) RaiseDeviceError(peClearErrorFailed, error);
   TComErrors errors;
   const std::uint32_t flags = status.errors;
   if (flags & platform::kCeFrame) errors.Include(ceFrame);

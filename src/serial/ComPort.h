@@ -16,12 +16,14 @@ namespace tavex::platform {
 class SerialDevice;
 struct LineSettings;
 struct Timeouts;
-}
+}  // namespace tavex::platform
 
 namespace tavex {
 
 // ---- Enumerations (the ordinals are part of the stored and shown forms) ----
 
+// Laid out by hand, as a table of the members.
+// clang-format off
 enum TBaudRate : std::uint8_t {
   brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
   br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
@@ -44,6 +46,7 @@ enum TSettingsStore : std::uint8_t { ssRegistry, ssIniFile };
 enum TSettingsGroup : std::uint8_t {
   sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers
 };
+// clang-format on
 
 using TComEvents = TSet<TComEvent, std::uint16_t>;
 using TComErrors = TSet<TComError, std::uint8_t>;
@@ -54,21 +57,50 @@ inline constexpr TComEvents kAllComEvents = TComEvents::FromBits(0x3FF);
 
 // ---- Errors ----
 
-// The port's exception: an index 1..23 into the message table and the system's error code
-// (an errno value here), or -1 when the failure has none.
+// The port's error codes, indexes into its message table; the values are the port's own and
+// appear in messages and logs. Some have no operation here that raises them.
+enum TPortError : std::int32_t {
+  peOpenFailed = 1,      // "Unable to open com port"
+  peWriteFailed,         // "WriteFile function failed"
+  peReadFailed,          // "ReadFile function failed"
+  peInvalidAsyncParam,   // "Invalid Async parameter": a transfer given no request record
+  pePurgeFailed,         // "PurgeComm function failed"
+  peAsyncStatus,         // "Unable to get async status"
+  peSetStateFailed,      // "SetCommState function failed": line settings
+  peSetTimeoutsFailed,   // "SetCommTimeouts failed"
+  peSetupCommFailed,     // "SetupComm function failed": buffer sizes
+  peClearErrorFailed,    // "ClearCommError function failed": input count, line errors
+  peModemStatusFailed,   // "GetCommModemStatus function failed": line signals
+  peEscapeFailed,        // "EscapeCommFunction function failed"
+  peTransmitCharFailed,  // "TransmitCommChar function failed"
+  peSetWhileConnected,   // "Cannot set property while connected"
+  peEnumPortsFailed,     // "EnumPorts function failed"
+  peStoreFailed,         // "Failed to store settings"
+  peLoadFailed,          // "Failed to load settings"
+  peLinkRegistration,    // "Link (un)registration failed"
+  peLedWhileSelected,    // "Cannot change led state if ComPort is selected"
+  peWaitWithThread,      // "Cannot wait for event if event thread is created"
+  peWaitForEventFailed,  // "WaitForEvent method failed": setting the event mask
+  peRxBufLinked,         // "A component is linked to OnRxBuf event"
+  peRegistry,            // "Registry error": listing the installed ports
+};
+
+// The port's exception: an entry of the message table and the system's error code (an errno
+// value here), or -1 when the failure has none.
 class EComPort : public std::runtime_error {
  public:
-  explicit EComPort(int errorCode);                  // SystemCode -1
-  EComPort(int errorCode, int systemCode);           // message gets " (win error code: %d)"
-  int ErrorCode() const noexcept { return errorCode_; }
+  explicit EComPort(TPortError errorCode);         // SystemCode -1
+  EComPort(TPortError errorCode, int systemCode);  // message gets " (win error code: %d)"
+  TPortError ErrorCode() const noexcept { return errorCode_; }
   int SystemCode() const noexcept { return systemCode_; }
 
  private:
-  int errorCode_;
+  TPortError errorCode_;
   int systemCode_;
 };
 
-// The message table, translated once when the module starts (text domain "default").
+// The message table, translated once when the module starts (text domain "default"); empty for
+// a code outside it.
 const std::string& ComErrorText(int errorCode);
 
 class TCustomComPort;
@@ -78,7 +110,7 @@ class TCustomComPort;
 class TComTimeouts {
  public:
   explicit TComTimeouts(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  TComTimeouts(const TComTimeouts& other);  // a free-standing copy
+  TComTimeouts(const TComTimeouts& other);             // a free-standing copy
   TComTimeouts& operator=(const TComTimeouts& other);  // copies the members, re-applies nothing
 
   std::int32_t ReadInterval() const { return readInterval_; }

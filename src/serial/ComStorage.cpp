@@ -337,7 +337,7 @@ void TCustomComPort::SaveSettings(TSettingsStore StoreType, const std::string& S
       ini.UpdateFile();
     }
   } catch (...) {
-    throw EComPort(16);
+    throw EComPort(peStoreFailed);
   }
 }
 
@@ -361,7 +361,7 @@ void TCustomComPort::RestoreSettings(TSettingsStore StoreType, const std::string
   } catch (...) {
     failed = true;
   }
-  if (failed) throw EComPort(17);
+  if (failed) throw EComPort(peLoadFailed);
 }
 
 }  // namespace tavex

@@ -108,7 +108,7 @@ TComThread::TComThread(TCustomComPort& port, TComEvents events, TSyncMethod sync
   if (error != 0) {
     // The port still works without notifications; say so instead of failing the open.
     finished_ = true;
-    ReportException(EComPort(21, error));
+    ReportException(EComPort(peWaitForEventFailed, error));
     return;
   }
   thread_ = std::thread([this] { Run(); });

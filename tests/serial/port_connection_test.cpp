@@ -92,7 +92,7 @@ TEST_F(PortOnPty, AMissingDeviceLeavesThePortClosed) {
     port.Open();
     FAIL() << "no error";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
+    EXPECT_EQ(e.ErrorCode(), peOpenFailed);
     EXPECT_EQ(e.SystemCode(), ENOENT);
     EXPECT_EQ(std::string(e.what()),
               "Unable to open com port (win error code: " + std::to_string(ENOENT) + ")");
@@ -110,7 +110,7 @@ TEST_F(PortOnPty, ABusyDeviceFailsAndTheHolderKeepsWorking) {
     second.Open();
     FAIL() << "opened a device held by another port";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 1);
+    EXPECT_EQ(e.ErrorCode(), peOpenFailed);
     EXPECT_EQ(e.SystemCode(), EBUSY);
   }
   EXPECT_FALSE(second.Connected());

@@ -31,12 +31,13 @@ TEST(PortMessages, TextsAndSuffixComeFromTheCatalogue) {
   ::setenv("TAVEX_LOCALE_DIR", root.c_str(), 1);
   ::setenv("LANG", "ru_RU.UTF-8", 1);
 
-  EComPort open(1, 13);
-  EComPort busy(1, 16);
+  EComPort open(peOpenFailed, 13);
+  EComPort busy(peOpenFailed, 16);
   EXPECT_STREQ(open.what(), "Не удалось открыть порт (%s код ошибки: 13)");
   EXPECT_STREQ(busy.what(), "Не удалось открыть порт (%s код ошибки: 16)");
-  EXPECT_STREQ(EComPort(14).what(), "Cannot set property while connected") << "untranslated";
-  EXPECT_EQ(ComErrorText(1), "Не удалось открыть порт");
+  EXPECT_STREQ(EComPort(peSetWhileConnected).what(), "Cannot set property while connected")
+      << "untranslated";
+  EXPECT_EQ(ComErrorText(peOpenFailed), "Не удалось открыть порт");
 
   fs::remove_all(root);
   ::unsetenv("TAVEX_LOCALE_DIR");

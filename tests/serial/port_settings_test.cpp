@@ -177,12 +177,12 @@ TEST(PortSettings, CopiesAreFreeStanding) {
 }
 
 TEST(PortErrors, MessagesAndCodes) {
-  EXPECT_STREQ(EComPort(1, 2).what(), "Unable to open com port (win error code: 2)");
-  EComPort plain(14);
+  EXPECT_STREQ(EComPort(peOpenFailed, 2).what(), "Unable to open com port (win error code: 2)");
+  EComPort plain(peSetWhileConnected);
   EXPECT_STREQ(plain.what(), "Cannot set property while connected");
-  EXPECT_EQ(plain.ErrorCode(), 14);
+  EXPECT_EQ(plain.ErrorCode(), peSetWhileConnected);
   EXPECT_EQ(plain.SystemCode(), -1);
-  EXPECT_EQ(ComErrorText(23), "Registry error");
+  EXPECT_EQ(ComErrorText(peRegistry), "Registry error");
   EXPECT_EQ(ComErrorText(0), "");
   EXPECT_EQ(ComErrorText(24), "");
   EXPECT_EQ(DevicePath("ttyUSB0"), "/dev/ttyUSB0");
@@ -252,7 +252,7 @@ TEST_F(OpenPort, SyncMethodIsFixedWhileOpen) {
     port.SetSyncMethod(smWindowSync);
     FAIL() << "no error";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 14);
+    EXPECT_EQ(e.ErrorCode(), peSetWhileConnected);
     EXPECT_EQ(e.SystemCode(), -1);
   }
   EXPECT_EQ(port.SyncMethod(), smNone);
@@ -290,7 +290,7 @@ TEST_F(OpenPort, ANegativeBufferSizeFailsTheOpenAndReleasesTheDevice) {
     port.Open();
     FAIL() << "no error";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 9);
+    EXPECT_EQ(e.ErrorCode(), peSetupCommFailed);
     EXPECT_EQ(e.SystemCode(), EINVAL);
   }
   EXPECT_FALSE(port.Connected());

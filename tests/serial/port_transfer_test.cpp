@@ -101,7 +101,7 @@ TEST_F(Transfers, WritesReachTheFarEndAndCountNothingForEmptyText) {
 
 constexpr int kAnySystemCode = -2;
 
-void ExpectError(const std::function<void()>& operation, int code, int systemCode) {
+void ExpectError(const std::function<void()>& operation, TPortError code, int systemCode) {
   try {
     operation();
     ADD_FAILURE() << "no error, expected code " << code;
@@ -118,12 +118,12 @@ void ExpectError(const std::function<void()>& operation, int code, int systemCod
 TEST(ClosedPort, DeviceOperationsFailWithTheirOwnCode) {
   TComPort port;
   std::string text = "keep";
-  ExpectError([&] { port.WriteStr("R"); }, 2, EBADF);
-  ExpectError([&] { port.ReadStr(text, 12); }, 3, EBADF);
-  ExpectError([&] { port.ClearBuffer(true, true); }, 5, EBADF);
-  ExpectError([&] { port.InputCount(); }, 10, EBADF);
-  ExpectError([&] { port.LineErrors(); }, 10, EBADF);
-  ExpectError([&] { port.LineSignals(); }, 11, EBADF);
+  ExpectError([&] { port.WriteStr("R"); }, peWriteFailed, EBADF);
+  ExpectError([&] { port.ReadStr(text, 12); }, peReadFailed, EBADF);
+  ExpectError([&] { port.ClearBuffer(true, true); }, pePurgeFailed, EBADF);
+  ExpectError([&] { port.InputCount(); }, peClearErrorFailed, EBADF);
+  ExpectError([&] { port.LineErrors(); }, peClearErrorFailed, EBADF);
+  ExpectError([&] { port.LineSignals(); }, peModemStatusFailed, EBADF);
   // Nothing to move: no device call, no error.
   EXPECT_EQ(port.WriteStr(""), 0);
   EXPECT_EQ(port.ReadStr(text, 0), 0);
@@ -134,8 +134,8 @@ TEST_F(Transfers, AHungUpFarEndFailsTransfersAtOnceAndCloseStillWorks) {
   pty.Close();
   std::string reply;
   auto start = Clock::now();
-  ExpectError([&] { port.WriteStr("R"); }, 2, kAnySystemCode);
-  ExpectError([&] { port.ReadStr(reply, 19); }, 3, kAnySystemCode);
+  ExpectError([&] { port.WriteStr("R"); }, peWriteFailed, kAnySystemCode);
+  ExpectError([&] { port.ReadStr(reply, 19); }, peReadFailed, kAnySystemCode);
   EXPECT_LT(Clock::now() - start, 500ms) << "no waiting out the write time-out";
   EXPECT_NO_THROW(port.Close());
   EXPECT_FALSE(port.Connected());

@@ -101,7 +101,7 @@ TEST_F(PortListTest, NoReadableSourceFailsAndKeepsTheTarget) {
     ListComPortsFrom(root_ + "/no-sysfs", ports);
     ADD_FAILURE() << "no source at all must fail";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 23);
+    EXPECT_EQ(e.ErrorCode(), peRegistry);
     EXPECT_EQ(e.SystemCode(), ENOENT);
   }
   EXPECT_EQ(ports, std::vector<std::string>{"keep"});
@@ -122,7 +122,7 @@ TEST_F(PortListTest, NoReadableSourceFailsAndKeepsTheTarget) {
     ListComPortsFrom(sysfs_, ports);
     ADD_FAILURE() << "an oversized entry must fail";
   } catch (const EComPort& e) {
-    EXPECT_EQ(e.ErrorCode(), 23);
+    EXPECT_EQ(e.ErrorCode(), peRegistry);
     EXPECT_EQ(e.SystemCode(), platform::kErrorMoreData);
   }
   EXPECT_EQ(ports, std::vector<std::string>{"keep"});

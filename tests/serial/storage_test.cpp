@@ -76,8 +76,8 @@ int ErrorOf(Action action) {
     action();
   } catch (const EComPort& e) {
     EXPECT_EQ(e.SystemCode(), -1);
-    EXPECT_EQ(std::string(e.what()),
-              e.ErrorCode() == 16 ? "Failed to store settings" : "Failed to load settings");
+    EXPECT_EQ(std::string(e.what()), e.ErrorCode() == peStoreFailed ? "Failed to store settings"
+                                                                    : "Failed to load settings");
     return e.ErrorCode();
   }
   return 0;
@@ -286,7 +286,7 @@ TEST_F(StorageTest, RootNamesAndLocations) {
   }
   // Without any "\" no key is opened: a save fails, a restore reads empty texts.
   TComPort port;
-  EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "ComPortSettings"); }), 16);
+  EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "ComPortSettings"); }), peStoreFailed);
   port.FlowControl().SetFlowControl(fcHardware);
   EXPECT_EQ(ErrorOf([&] { port.RestoreSettings(ssRegistry, "ComPortSettings"); }), 0);
   EXPECT_EQ(port.Port(), "");
@@ -313,7 +313,7 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   ASSERT_EQ(key.SetString("StopBits", "2"), 0);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
-      17);
+      peLoadFailed);
   EXPECT_EQ(port.Port(), "");
   EXPECT_EQ(port.BaudRate(), brCustom);
   EXPECT_EQ(port.StopBits(), sbOneStopBit);  // never reached
@@ -322,7 +322,7 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   ASSERT_EQ(key.SetString("CustomBaudRate", "9600"), 0);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
-      17);
+      peLoadFailed);
   ASSERT_EQ(key.SetDword("CustomBaudRate", 57600), 0);
   ASSERT_EQ(key.SetValue("Port", RegType::ExpandSz, std::string("COM7\0junk\0", 10)), 0);
   EXPECT_EQ(
@@ -333,7 +333,7 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   ASSERT_EQ(key.SetDword("Port", 1), 0);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
-      17);
+      peLoadFailed);
   ASSERT_EQ(key.SetValue("Port", RegType::Dword, ""), 0);  // size 0 reads as empty text
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
@@ -385,7 +385,8 @@ TEST_F(StorageTest, IniRestoreFallsBackToTheCurrentSettings) {
   EXPECT_EQ(ReadFile(dir_ + "/settings.ini"),
             "[ComPort]\r\nPort=COM1\r\nBaudRate=9600\r\nStopBits=1\r\nDataBits=8\r\n"
             "Parity=None\r\nFlowControl=None\r\n");
-  EXPECT_EQ(ErrorOf([&] { plain.SaveSettings(ssIniFile, root_ + "/missing/dir.ini"); }), 16);
+  EXPECT_EQ(ErrorOf([&] { plain.SaveSettings(ssIniFile, root_ + "/missing/dir.ini"); }),
+            peStoreFailed);
   EXPECT_EQ(ErrorOf([&] { plain.SaveSettings(static_cast<TSettingsStore>(7), root_ + "/x.ini"); }),
             0);
   EXPECT_TRUE(fs::exists(root_ + "/x.ini"));  // any store kind but the registry is a file
@@ -401,7 +402,7 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
   TComPort port;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
-            16);
+            peStoreFailed);
   port.SetPort("COM3");
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
@@ -414,7 +415,7 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
   WriteFile(root_ + "/file", "x");
   ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/file/registry").c_str(), 1);
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }),
-            16);
+            peStoreFailed);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }), 0);
 }
@@ -439,7 +440,7 @@ TEST_F(StorageTest, FailedWriteKeepsThePreviousFile) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 16);
+  EXPECT_EQ(WEXITSTATUS(status), peStoreFailed);
   EXPECT_EQ(ReadFile(Hklm()), before);
   int entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++entries;
@@ -553,7 +554,8 @@ TEST_F(StorageTest, RestoreOnAnOpenPortAppliesOnceEvenWhenItFails) {
   // The buffer group is selected but missing: the restore fails after the basic values.
   port.SavedGroups = TSettingsGroups{sgBasic, sgBuffer};
   port.applied = 0;
-  EXPECT_EQ(ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Dev"); }), 17);
+  EXPECT_EQ(ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Dev"); }),
+            peLoadFailed);
   EXPECT_EQ(port.applied, 1);
   for (speed_t s : port.speedsSeenByLineChanges) EXPECT_EQ(s, B9600);  // nothing pushed early
   ASSERT_EQ(::tcgetattr(pty.MasterFd(), &t), 0);
