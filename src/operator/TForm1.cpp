@@ -5,6 +5,9 @@
 #include <QScreen>
 #include <QString>
 #include <cstdio>
+#include <iterator>
+#include <type_traits>
+#include <variant>
 
 #include "operator/ErrorHandler.h"
 #include "operator/WindowIcon.h"
@@ -44,15 +47,15 @@ Widget* Named(Widget* widget, const char* name) {
   return widget;
 }
 
-QLabel* Caption(QWidget* parent, const char* name, const char* text, int left, int top) {
+QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, int left, int top) {
   auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
   label->move(left, top);
   label->adjustSize();
   return label;
 }
 
-QLabel* ReadoutLabel(QWidget* parent, const char* name, const char* text, QRect geometry,
-                     bool fixedPitch = false) {
+QLabel* MakeReadout(QWidget* parent, const char* name, const char* text, QRect geometry,
+                    bool fixedPitch = false) {
   auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
   label->setGeometry(geometry);
   label->setAlignment(Qt::AlignCenter);
@@ -65,10 +68,10 @@ QLabel* ReadoutLabel(QWidget* parent, const char* name, const char* text, QRect 
   return label;
 }
 
-TSpinEdit* Spin(QWidget* parent, const char* name, int minimum, int maximum, int left, int top,
-                const char* tooltip = nullptr) {
+TSpinEdit* MakeSpin(QWidget* parent, const char* name, int minimum, int maximum, QRect geometry,
+                    const char* tooltip) {
   auto* spin = Named(new TSpinEdit(minimum, maximum, parent), name);
-  spin->setGeometry(left, top, 41, 24);
+  spin->setGeometry(geometry);
   QFont font = FormFont();
   font.setPixelSize(13);
   spin->setFont(font);
@@ -76,8 +79,8 @@ TSpinEdit* Spin(QWidget* parent, const char* name, int minimum, int maximum, int
   return spin;
 }
 
-QPushButton* Button(QWidget* parent, const char* name, const char* text, QRect geometry,
-                    const char* tooltip = nullptr) {
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, QRect geometry,
+                        const char* tooltip) {
   auto* button = Named(new QPushButton(QString::fromUtf8(text), parent), name);
   button->setGeometry(geometry);
   button->setAutoDefault(false);
@@ -85,7 +88,7 @@ QPushButton* Button(QWidget* parent, const char* name, const char* text, QRect g
   return button;
 }
 
-QGroupBox* Group(QWidget* parent, const char* name, const char* title, QRect geometry) {
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* title, QRect geometry) {
   auto* group = Named(new QGroupBox(QString::fromUtf8(title), parent), name);
   group->setGeometry(geometry);
   // Opaque, so that what lies under the group stays hidden.
@@ -111,25 +114,208 @@ constexpr const char* kTipPressure =
     "давление отображаться на часах не будет.";
 constexpr const char* kTipSetTime = "Установка времени";
 
-// The controls of one of clocks 2-4, which share one layout.
-struct ClockGroup {
-  QLabel* correctionCaption;
-  TSpinEdit* correction;
-  QLabel* timeCaption;
-  QLabel* time;
-  QLabel* temperatureCaption;
-  QLabel* temperature;
+// ---- The window's controls, as a table: name, kind, parent, position, size, text ----
+
+enum class Kind { Caption, Readout, FixedPitchReadout, Spin, Button, Group };
+
+// The form member that holds a control.
+using Slot = std::variant<QLabel * TForm1::*, TSpinEdit * TForm1::*, QPushButton * TForm1::*,
+                          QGroupBox * TForm1::*>;
+
+struct Bound {
+  const char* name;
+  Slot slot;
 };
 
-ClockGroup MakeClockGroup(QGroupBox* group, const char* names[6]) {
-  ClockGroup c{};
-  c.correctionCaption = Caption(group, names[0], "Коррекция +/- часов", 24, 16);
-  c.correction = Spin(group, names[1], -12, 12, 48, 41);
-  c.timeCaption = Caption(group, names[2], "Время", 173, 16);
-  c.time = ReadoutLabel(group, names[3], "  ", QRect(144, 39, 89, 26));
-  c.temperatureCaption = Caption(group, names[4], "Температура", 277, 16);
-  c.temperature = ReadoutLabel(group, names[5], "  ", QRect(272, 39, 89, 26));
-  return c;
+// How a control looks, wherever it sits.
+struct Shape {
+  Kind kind;
+  QRect place;           // left, top, width, height; width and height 0: sized to its text
+  const char* text;      // caption, title or initial text; nullptr for a spin
+  const char* tooltip;   // nullptr: none
+  int minimum, maximum;  // a spin's range
+};
+
+constexpr Shape Caption(int left, int top, const char* text) {
+  return {Kind::Caption, QRect(left, top, 0, 0), text, nullptr, 0, 0};
+}
+constexpr Shape FixedSizeCaption(QRect place, const char* text) {
+  return {Kind::Caption, place, text, nullptr, 0, 0};
+}
+constexpr Shape ReadoutLabel(QRect place, const char* text) {
+  return {Kind::Readout, place, text, nullptr, 0, 0};
+}
+constexpr Shape FixedPitchReadoutLabel(QRect place, const char* text) {
+  return {Kind::FixedPitchReadout, place, text, nullptr, 0, 0};
+}
+constexpr Shape Spin(QRect place, int minimum, int maximum, const char* tooltip = nullptr) {
+  return {Kind::Spin, place, nullptr, tooltip, minimum, maximum};
+}
+constexpr Shape Button(QRect place, const char* text, const char* tooltip = nullptr) {
+  return {Kind::Button, place, text, tooltip, 0, 0};
+}
+constexpr Shape Group(QRect place, const char* title) {
+  return {Kind::Group, place, title, nullptr, 0, 0};
+}
+
+struct ControlRow {
+  Bound control;
+  QGroupBox* TForm1::*parent;  // nullptr: the window itself
+  Shape shape;
+};
+
+constexpr QGroupBox* TForm1::*kWindow = nullptr;
+
+// The controls up to the groups of clocks 2-4, in the order of creation: the three captions
+// first, so that GroupBox3 lies over them.
+const ControlRow kUpperControls[] = {
+    {{"Label16", &TForm1::Label16}, kWindow, Caption(16, 20, "Коррекция времени")},
+    {{"Label15", &TForm1::Label15}, kWindow, Caption(165, 20, "Время")},
+    {{"Label10", &TForm1::Label10}, kWindow, Caption(277, 20, "Температура")},
+    {{"GroupBox3", &TForm1::GroupBox3}, kWindow, Group({0, 0, 585, 393}, "Состояние часов")},
+    {{"Label12", &TForm1::Label12}, &TForm1::GroupBox3, Caption(224, 16, "Системное время и дата")},
+    {{"Label9", &TForm1::Label9}, &TForm1::GroupBox3, ReadoutLabel({192, 40, 193, 26}, "  ")},
+    {{"GroupBox1", &TForm1::GroupBox1}, &TForm1::GroupBox3, Group({32, 80, 513, 169}, "Часы №1")},
+    {{"Label13", &TForm1::Label13}, &TForm1::GroupBox1, Caption(24, 16, "Коррекция +/- часов")},
+    {{"RxSpinEdit1", &TForm1::RxSpinEdit1},
+     &TForm1::GroupBox1,
+     Spin({48, 41, 41, 24}, -9, 9, kTipCorrection)},
+    {{"Label14", &TForm1::Label14}, &TForm1::GroupBox1, Caption(173, 16, "Время")},
+    {{"Label5", &TForm1::Label5}, &TForm1::GroupBox1, ReadoutLabel({144, 39, 89, 26}, "")},
+    {{"Label7", &TForm1::Label7}, &TForm1::GroupBox1, Caption(277, 16, "Температура")},
+    {{"Label1", &TForm1::Label1},
+     &TForm1::GroupBox1,
+     FixedPitchReadoutLabel({272, 39, 89, 26}, " ")},
+    {{"Label32", &TForm1::Label32}, &TForm1::GroupBox1, Caption(421, 16, "Давление")},
+    {{"Label31", &TForm1::Label31},
+     &TForm1::GroupBox1,
+     FixedPitchReadoutLabel({400, 39, 89, 26}, " ")},
+    {{"Label27", &TForm1::Label27}, &TForm1::GroupBox1, Caption(112, 88, "Время")},
+    {{"RxSpinEdit6", &TForm1::RxSpinEdit6},
+     &TForm1::GroupBox1,
+     Spin({168, 81, 41, 24}, 0, 9, kTipTime)},
+    {{"Label29", &TForm1::Label29}, &TForm1::GroupBox1, Caption(112, 128, "Дата")},
+    {{"RxSpinEdit7", &TForm1::RxSpinEdit7},
+     &TForm1::GroupBox1,
+     Spin({168, 121, 41, 24}, 0, 9, kTipDate)},
+    {{"RxSpinEdit8", &TForm1::RxSpinEdit8},
+     &TForm1::GroupBox1,
+     Spin({296, 81, 41, 24}, 0, 9, kTipTemperature)},
+    {{"Label28", &TForm1::Label28}, &TForm1::GroupBox1, Caption(280, 120, "Температура")},
+    {{"RxSpinEdit9", &TForm1::RxSpinEdit9},
+     &TForm1::GroupBox1,
+     Spin({424, 81, 41, 24}, 0, 9, kTipPressure)},
+    {{"Label30", &TForm1::Label30}, &TForm1::GroupBox1, Caption(416, 120, "Давление")},
+    {{"Label33", &TForm1::Label33}, &TForm1::GroupBox1, Caption(40, 256, "Яркость")},
+    {{"RxSpinEdit10", &TForm1::RxSpinEdit10}, &TForm1::GroupBox1, Spin({120, 249, 41, 24}, 0, 9)},
+    {{"lbl1", &TForm1::lbl1},
+     &TForm1::GroupBox3,
+     FixedSizeCaption({304, 296, 276, 13}, "TAVEX: support@tavex.example")},
+    {{"Label26", &TForm1::Label26},
+     &TForm1::GroupBox3,
+     Caption(240, 368, "Период опроса часов  (сек)")},
+};
+
+// The groups of clocks 2-4 share one layout: correction caption and spin, time caption and
+// readout, temperature caption and readout.
+const Shape kClockGroupLayout[] = {
+    Caption(24, 16, "Коррекция +/- часов"),
+    Spin({48, 41, 41, 24}, -12, 12),
+    Caption(173, 16, "Время"),
+    ReadoutLabel({144, 39, 89, 26}, "  "),
+    Caption(277, 16, "Температура"),
+    ReadoutLabel({272, 39, 89, 26}, "  "),
+};
+
+struct ClockGroupRow {
+  Bound group;
+  Shape shape;
+  Bound controls[std::size(kClockGroupLayout)];
+};
+
+const ClockGroupRow kClockGroups[] = {
+    {{"GroupBox2", &TForm1::GroupBox2},
+     Group({8, 408, 385, 81}, "Часы №2"),
+     {{"Label17", &TForm1::Label17},
+      {"RxSpinEdit2", &TForm1::RxSpinEdit2},
+      {"Label18", &TForm1::Label18},
+      {"Label6", &TForm1::Label6},
+      {"Label19", &TForm1::Label19},
+      {"Label11", &TForm1::Label11}}},
+    {{"GroupBox4", &TForm1::GroupBox4},
+     Group({16, 424, 385, 81}, "Часы №3"),
+     {{"Label4", &TForm1::Label4},
+      {"RxSpinEdit3", &TForm1::RxSpinEdit3},
+      {"Label8", &TForm1::Label8},
+      {"Label3", &TForm1::Label3},
+      {"Label20", &TForm1::Label20},
+      {"Label2", &TForm1::Label2}}},
+    {{"GroupBox5", &TForm1::GroupBox5},
+     Group({8, 464, 385, 81}, "Часы №4"),
+     {{"Label23", &TForm1::Label23},
+      {"RxSpinEdit4", &TForm1::RxSpinEdit4},
+      {"Label24", &TForm1::Label24},
+      {"Label22", &TForm1::Label22},
+      {"Label25", &TForm1::Label25},
+      {"Label21", &TForm1::Label21}}},
+};
+
+// The buttons on the window itself, created after the groups.
+const ControlRow kButtons[] = {
+    {{"Button2", &TForm1::Button2},
+     kWindow,
+     Button({88, 264, 137, 25}, "Настроить COM - порт.", "Настройка порта")},
+    {{"Button1", &TForm1::Button1},
+     kWindow,
+     Button({416, 264, 81, 25}, "Выход", "Выйти из программы")},
+    {{"Button3", &TForm1::Button3}, kWindow, Button({16, 520, 81, 25}, "Часы 1", kTipSetTime)},
+    {{"Button4", &TForm1::Button4}, kWindow, Button({104, 520, 81, 25}, "Часы 2")},
+    {{"Button5", &TForm1::Button5}, kWindow, Button({192, 520, 81, 25}, "Часы3")},
+    {{"Button6", &TForm1::Button6}, kWindow, Button({280, 520, 75, 25}, "Часы4")},
+    {{"Button7", &TForm1::Button7}, kWindow, Button({448, 416, 75, 25}, "Часы4")},
+    {{"Button8", &TForm1::Button8}, kWindow, Button({448, 456, 81, 25}, "Часы 1", kTipSetTime)},
+    {{"Button9", &TForm1::Button9},
+     kWindow,
+     Button({424, 496, 121, 25}, "Читаю задержки", kTipSetTime)},
+};
+
+// A control of the given shape, named, on `parent`.
+QWidget* Create(const Shape& shape, QWidget* parent, const char* name) {
+  const QRect& place = shape.place;
+  switch (shape.kind) {
+    case Kind::Caption: {
+      QLabel* label = MakeCaption(parent, name, shape.text, place.left(), place.top());
+      if (!place.size().isEmpty()) label->setFixedSize(place.size());
+      return label;
+    }
+    case Kind::Readout:
+    case Kind::FixedPitchReadout:
+      return MakeReadout(parent, name, shape.text, place, shape.kind == Kind::FixedPitchReadout);
+    case Kind::Spin:
+      return MakeSpin(parent, name, shape.minimum, shape.maximum, place, shape.tooltip);
+    case Kind::Button:
+      return MakeButton(parent, name, shape.text, place, shape.tooltip);
+    case Kind::Group:
+      break;
+  }
+  return MakeGroup(parent, name, shape.text, place);
+}
+
+// Creates the control and stores it in its member of the form.
+QWidget* Place(TForm1& form, const Bound& control, const Shape& shape, QWidget* parent) {
+  QWidget* widget = Create(shape, parent, control.name);
+  std::visit(
+      [&form, widget](auto member) {
+        using Control = std::remove_pointer_t<std::remove_reference_t<decltype(form.*member)>>;
+        form.*member = qobject_cast<Control*>(widget);
+      },
+      control.slot);
+  return widget;
+}
+
+void Place(TForm1& form, const ControlRow& row) {
+  QWidget* parent = row.parent == nullptr ? &form : static_cast<QWidget*>(form.*row.parent);
+  Place(form, row.control, row.shape, parent);
 }
 
 std::string TwoDigits(int value) {
@@ -192,67 +378,14 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateControls() {
-  // Created first so that GroupBox3 lies over them.
-  Label16 = Caption(this, "Label16", "Коррекция времени", 16, 20);
-  Label15 = Caption(this, "Label15", "Время", 165, 20);
-  Label10 = Caption(this, "Label10", "Температура", 277, 20);
-
-  GroupBox3 = Group(this, "GroupBox3", "Состояние часов", QRect(0, 0, 585, 393));
-  Label12 = Caption(GroupBox3, "Label12", "Системное время и дата", 224, 16);
-  Label9 = ReadoutLabel(GroupBox3, "Label9", "  ", QRect(192, 40, 193, 26));
-
-  GroupBox1 = Group(GroupBox3, "GroupBox1", "Часы №1", QRect(32, 80, 513, 169));
-  Label13 = Caption(GroupBox1, "Label13", "Коррекция +/- часов", 24, 16);
-  RxSpinEdit1 = Spin(GroupBox1, "RxSpinEdit1", -9, 9, 48, 41, kTipCorrection);
-  Label14 = Caption(GroupBox1, "Label14", "Время", 173, 16);
-  Label5 = ReadoutLabel(GroupBox1, "Label5", "", QRect(144, 39, 89, 26));
-  Label7 = Caption(GroupBox1, "Label7", "Температура", 277, 16);
-  Label1 = ReadoutLabel(GroupBox1, "Label1", " ", QRect(272, 39, 89, 26), true);
-  Label32 = Caption(GroupBox1, "Label32", "Давление", 421, 16);
-  Label31 = ReadoutLabel(GroupBox1, "Label31", " ", QRect(400, 39, 89, 26), true);
-  Label27 = Caption(GroupBox1, "Label27", "Время", 112, 88);
-  RxSpinEdit6 = Spin(GroupBox1, "RxSpinEdit6", 0, 9, 168, 81, kTipTime);
-  Label29 = Caption(GroupBox1, "Label29", "Дата", 112, 128);
-  RxSpinEdit7 = Spin(GroupBox1, "RxSpinEdit7", 0, 9, 168, 121, kTipDate);
-  RxSpinEdit8 = Spin(GroupBox1, "RxSpinEdit8", 0, 9, 296, 81, kTipTemperature);
-  Label28 = Caption(GroupBox1, "Label28", "Температура", 280, 120);
-  RxSpinEdit9 = Spin(GroupBox1, "RxSpinEdit9", 0, 9, 424, 81, kTipPressure);
-  Label30 = Caption(GroupBox1, "Label30", "Давление", 416, 120);
-  Label33 = Caption(GroupBox1, "Label33", "Яркость", 40, 256);
-  RxSpinEdit10 = Spin(GroupBox1, "RxSpinEdit10", 0, 9, 120, 249);
-
-  lbl1 = Caption(GroupBox3, "lbl1", "TAVEX: support@tavex.example", 304, 296);
-  lbl1->setFixedSize(276, 13);
-  Label26 = Caption(GroupBox3, "Label26", "Период опроса часов  (сек)", 240, 368);
-
-  GroupBox2 = Group(GroupBox3, "GroupBox2", "Часы №2", QRect(8, 408, 385, 81));
-  const char* clock2[6] = {"Label17", "RxSpinEdit2", "Label18", "Label6", "Label19", "Label11"};
-  const ClockGroup c2 = MakeClockGroup(GroupBox2, clock2);
-  Label17 = c2.correctionCaption, RxSpinEdit2 = c2.correction, Label18 = c2.timeCaption;
-  Label6 = c2.time, Label19 = c2.temperatureCaption, Label11 = c2.temperature;
-
-  GroupBox4 = Group(GroupBox3, "GroupBox4", "Часы №3", QRect(16, 424, 385, 81));
-  const char* clock3[6] = {"Label4", "RxSpinEdit3", "Label8", "Label3", "Label20", "Label2"};
-  const ClockGroup c3 = MakeClockGroup(GroupBox4, clock3);
-  Label4 = c3.correctionCaption, RxSpinEdit3 = c3.correction, Label8 = c3.timeCaption;
-  Label3 = c3.time, Label20 = c3.temperatureCaption, Label2 = c3.temperature;
-
-  GroupBox5 = Group(GroupBox3, "GroupBox5", "Часы №4", QRect(8, 464, 385, 81));
-  const char* clock4[6] = {"Label23", "RxSpinEdit4", "Label24", "Label22", "Label25", "Label21"};
-  const ClockGroup c4 = MakeClockGroup(GroupBox5, clock4);
-  Label23 = c4.correctionCaption, RxSpinEdit4 = c4.correction, Label24 = c4.timeCaption;
-  Label22 = c4.time, Label25 = c4.temperatureCaption, Label21 = c4.temperature;
-
-  Button2 =
-      Button(this, "Button2", "Настроить COM - порт.", QRect(88, 264, 137, 25), "Настройка порта");
-  Button1 = Button(this, "Button1", "Выход", QRect(416, 264, 81, 25), "Выйти из программы");
-  Button3 = Button(this, "Button3", "Часы 1", QRect(16, 520, 81, 25), kTipSetTime);
-  Button4 = Button(this, "Button4", "Часы 2", QRect(104, 520, 81, 25));
-  Button5 = Button(this, "Button5", "Часы3", QRect(192, 520, 81, 25));
-  Button6 = Button(this, "Button6", "Часы4", QRect(280, 520, 75, 25));
-  Button7 = Button(this, "Button7", "Часы4", QRect(448, 416, 75, 25));
-  Button8 = Button(this, "Button8", "Часы 1", QRect(448, 456, 81, 25), kTipSetTime);
-  Button9 = Button(this, "Button9", "Читаю задержки", QRect(424, 496, 121, 25), kTipSetTime);
+  for (const ControlRow& row : kUpperControls) Place(*this, row);
+  for (const ClockGroupRow& clock : kClockGroups) {
+    QWidget* group = Place(*this, clock.group, clock.shape, GroupBox3);
+    for (std::size_t i = 0; i < std::size(kClockGroupLayout); ++i) {
+      Place(*this, clock.controls[i], kClockGroupLayout[i], group);
+    }
+  }
+  for (const ControlRow& row : kButtons) Place(*this, row);
 
   StatusBar1 = Named(new TStatusBar({200, 50}, this), "StatusBar1");
   StatusBar1->setGeometry(0, 552, 433, 17);

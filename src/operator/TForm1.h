@@ -25,18 +25,18 @@ class TForm1 : public QWidget, public ClockPanel {
   void SetWallClock(platform::WallClock& clock) { clock_ = &clock; }
 
   // ---- Event handlers; each may throw, the wiring runs them inside the error boundary ----
-  void Button1Click(QObject* Sender);
-  void Button2Click(QObject* Sender);
-  void Button3Click(QObject* Sender);
-  void Button4Click(QObject* Sender);
-  void Button5Click(QObject* Sender);
-  void Button6Click(QObject* Sender);
-  void Button9Click(QObject* Sender);
-  void Timer1Timer(QObject* Sender);
-  void Timer2Timer(QObject* Sender);
-  void Timer3Timer(QObject* Sender);
-  void Timer5Timer(QObject* Sender);
-  void StartSEND(QObject* Sender);
+  void Button1Click(QObject* Sender);  // "Выход": closes the window, which ends the program
+  void Button2Click(QObject* Sender);  // "Настроить COM - порт.": the port setup command
+  void Button3Click(QObject* Sender);  // configuration exchange of clock 1 (Button3, Button8)
+  void Button4Click(QObject* Sender);  // time-setting exchange of clock 2
+  void Button5Click(QObject* Sender);  // time-setting exchange of clock 3
+  void Button6Click(QObject* Sender);  // time-setting exchange of clock 4 (Button6, Button7)
+  void Button9Click(QObject* Sender);  // read-back of clock 1's display durations
+  void Timer1Timer(QObject* Sender);   // periodic read-back: clicks Button9
+  void Timer2Timer(QObject* Sender);   // configuration resend: clicks Button3
+  void Timer3Timer(QObject* Sender);   // first read-back, then starts the periodic one
+  void Timer5Timer(QObject* Sender);   // the computer's time and date into Label9
+  void StartSEND(QObject* Sender);     // a duration changed: configuration goes out in 5 s
 
   // ---- ClockPanel ----
   int CorrectionHours(int clockNumber) const override;
@@ -49,20 +49,83 @@ class TForm1 : public QWidget, public ClockPanel {
   void SetTimerArmed(PollTimer timer, bool armed) override;
   bool TryOpenPort() override;
 
-  TComPort ComPort;
+  TComPort ComPort;  // the clocks' serial line, opened and closed by each exchange
 
-  QGroupBox *GroupBox1, *GroupBox2, *GroupBox3, *GroupBox4, *GroupBox5;
-  QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9, *Label10,
-      *Label11, *Label12, *Label13, *Label14, *Label15, *Label16, *Label17, *Label18, *Label19,
-      *Label20, *Label21, *Label22, *Label23, *Label24, *Label25, *Label26, *Label27, *Label28,
-      *Label29, *Label30, *Label31, *Label32, *Label33, *lbl1;
-  TSpinEdit *RxSpinEdit1, *RxSpinEdit2, *RxSpinEdit3, *RxSpinEdit4, *RxSpinEdit6, *RxSpinEdit7,
-      *RxSpinEdit8, *RxSpinEdit9, *RxSpinEdit10;
-  QPushButton *Button1, *Button2, *Button3, *Button4, *Button5, *Button6, *Button7, *Button8,
-      *Button9;
-  TTimer *Timer1, *Timer2, *Timer3, *Timer5;
-  TStatusBar* StatusBar1;
-  TLogMemo* Memo1;
+  // The groups of clocks 2-4 lie below the bottom edge of GroupBox3 and are never seen.
+  QGroupBox* GroupBox3;  // the frame "Состояние часов" that holds the groups
+  QGroupBox* GroupBox1;  // "Часы №1"
+  QGroupBox* GroupBox2;  // "Часы №2"
+  QGroupBox* GroupBox4;  // "Часы №3"
+  QGroupBox* GroupBox5;  // "Часы №4"
+
+  // Clock 1.
+  QLabel* Label13;          // caption "Коррекция +/- часов"
+  TSpinEdit* RxSpinEdit1;   // hour correction, -9 to +9
+  QLabel* Label14;          // caption "Время"
+  QLabel* Label5;           // readout: the clock's time
+  QLabel* Label7;           // caption "Температура"
+  QLabel* Label1;           // readout: the clock's temperature
+  QLabel* Label32;          // caption "Давление"
+  QLabel* Label31;          // readout: the clock's pressure
+  QLabel* Label27;          // caption "Время" of RxSpinEdit6
+  TSpinEdit* RxSpinEdit6;   // seconds the clock shows its time, 0 to 9
+  QLabel* Label29;          // caption "Дата" of RxSpinEdit7
+  TSpinEdit* RxSpinEdit7;   // seconds the clock shows the date, 0 to 9
+  TSpinEdit* RxSpinEdit8;   // seconds the clock shows the temperature, 0 to 9
+  QLabel* Label28;          // caption "Температура" of RxSpinEdit8
+  TSpinEdit* RxSpinEdit9;   // seconds the clock shows the pressure, 0 to 9
+  QLabel* Label30;          // caption "Давление" of RxSpinEdit9
+  QLabel* Label33;          // caption "Яркость" (never seen)
+  TSpinEdit* RxSpinEdit10;  // the clock's brightness, 0 to 9 (never seen); a change sends it
+
+  // Clock 2.
+  QLabel* Label17;         // caption "Коррекция +/- часов"
+  TSpinEdit* RxSpinEdit2;  // hour correction, -12 to +12
+  QLabel* Label18;         // caption "Время"
+  QLabel* Label6;          // readout: the clock's time
+  QLabel* Label19;         // caption "Температура"
+  QLabel* Label11;         // readout: the clock's temperature
+  // Clock 3.
+  QLabel* Label4;          // caption "Коррекция +/- часов"
+  TSpinEdit* RxSpinEdit3;  // hour correction, -12 to +12
+  QLabel* Label8;          // caption "Время"
+  QLabel* Label3;          // readout: the clock's time
+  QLabel* Label20;         // caption "Температура"
+  QLabel* Label2;          // readout: the clock's temperature
+  // Clock 4.
+  QLabel* Label23;         // caption "Коррекция +/- часов"
+  TSpinEdit* RxSpinEdit4;  // hour correction, -12 to +12
+  QLabel* Label24;         // caption "Время"
+  QLabel* Label22;         // readout: the clock's time
+  QLabel* Label25;         // caption "Температура"
+  QLabel* Label21;         // readout: the clock's temperature
+
+  // The rest of the frame.
+  QLabel* Label12;  // caption "Системное время и дата"
+  QLabel* Label9;   // readout: the computer's time and date
+  QLabel* lbl1;     // the maker's contact line
+  QLabel* Label26;  // caption "Период опроса часов  (сек)", with no control of its own
+
+  // On the window itself.
+  QLabel* Label16;         // caption "Коррекция времени", covered by GroupBox3
+  QLabel* Label15;         // caption "Время", covered by GroupBox3
+  QLabel* Label10;         // caption "Температура", covered by GroupBox3
+  QPushButton* Button1;    // "Выход"
+  QPushButton* Button2;    // "Настроить COM - порт.": port setup
+  QPushButton* Button3;    // "Часы 1": configuration exchange of clock 1
+  QPushButton* Button4;    // "Часы 2": time-setting exchange of clock 2
+  QPushButton* Button5;    // "Часы3": time-setting exchange of clock 3
+  QPushButton* Button6;    // "Часы4": time-setting exchange of clock 4
+  QPushButton* Button7;    // "Часы4": as Button6
+  QPushButton* Button8;    // "Часы 1": as Button3
+  QPushButton* Button9;    // "Читаю задержки": read-back of clock 1
+  TStatusBar* StatusBar1;  // two empty panels; its simple text reports a port that failed to open
+  TLogMemo* Memo1;         // the exchange log
+
+  TTimer* Timer1;  // 10 s: periodic read-back of clock 1
+  TTimer* Timer2;  // 5 s: configuration of clock 1 until a reply is accepted
+  TTimer* Timer3;  // 100 ms: the first read-back after start or port setup
+  TTimer* Timer5;  // 1 s: the time and date display
 
  private:
   void CreateControls();
