@@ -24,9 +24,20 @@ class WallClock {
   virtual CivilTime LocalNow() const = 0;
   // Pauses the calling thread (the pacing of the clock exchanges).
   virtual void SleepMs(int milliseconds) = 0;
+
+  // Monotonic time in nanoseconds from an arbitrary origin: deadlines are counted on it. A clock
+  // that keeps only SleepMs gets a time of its own that moves by exactly what it has slept, so a
+  // pause until a deadline reaches its SleepMs as the whole remaining pause.
+  virtual std::int64_t MonotonicNs() const { return sleptNs_; }
+  // Pauses until MonotonicNs() reaches `deadlineNs`; returns at once when it has passed.
+  virtual void SleepUntilNs(std::int64_t deadlineNs);
+
+ private:
+  std::int64_t sleptNs_ = 0;
 };
 
-// The real clock: local time from the system, pauses that resume after signals.
+// The real clock: local time from the system, pauses on the monotonic clock that resume after
+// signals, with a timer slack of about a microsecond so that a deadline is met closely.
 WallClock& SystemClock();
 
 }  // namespace tavex::platform
