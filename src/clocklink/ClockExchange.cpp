@@ -1,7 +1,9 @@
 #include "clocklink/ClockExchange.h"
 
+#include <optional>
 #include <stdexcept>
 
+#include "clocklink/LinePacing.h"
 #include "platform/text_codec.h"
 
 namespace tavex {
@@ -23,10 +25,32 @@ constexpr ExchangeParams TimeSettingRow(int clockNumber, const char* firstLogWor
           .temperatureLabel = temperatureLabel,
           .pressureLabel = Readout::None,
           .statusReply = false,
-          .refusedSwitchCount = 0,
-          .refusedSwitches = {},
-          .acceptedSwitchCount = 0,
-          .acceptedSwitches = {}};
+          .durationsOfAnOffClock = false,
+          .refused = {},
+          .accepted = {}};
+}
+
+// Clock 1's two exchanges differ only in their frame, first log word, pause before the read,
+// timer switches and whether an off clock's durations are taken.
+constexpr ExchangeParams StatusRow(FrameKind frame, const char* firstLogWord, int pauseBeforeReadMs,
+                                   bool durationsOfAnOffClock, TimerSwitches refused,
+                                   TimerSwitches accepted) {
+  return {.clockNumber = 1,
+          .frame = frame,
+          .firstLogWord = firstLogWord,
+          .secondLogWord = "Часы1",
+          .bufferClears = 1,
+          .pauseAfterByteMs = 10,
+          .pauseBeforeReadMs = pauseBeforeReadMs,
+          .readCount = static_cast<int>(kStatusReplyLength),
+          .fallbackReply = "999999999999999999999",
+          .timeLabel = Readout::Clock1Time,
+          .temperatureLabel = Readout::Clock1Temperature,
+          .pressureLabel = Readout::Clock1Pressure,
+          .statusReply = true,
+          .durationsOfAnOffClock = durationsOfAnOffClock,
+          .refused = refused,
+          .accepted = accepted};
 }
 
 const ExchangeParams kTimeSetting[3] = {
@@ -36,44 +60,15 @@ const ExchangeParams kTimeSetting[3] = {
 };
 
 // A refused configuration keeps resending; an accepted one returns to polling.
-const ExchangeParams kConfiguration = {
-    .clockNumber = 1,
-    .frame = FrameKind::Configuration,
-    .firstLogWord = "Send=====",
-    .secondLogWord = "Часы1",
-    .bufferClears = 1,
-    .pauseAfterByteMs = 10,
-    .pauseBeforeReadMs = 200,
-    .readCount = 19,
-    .fallbackReply = "999999999999999999999",
-    .timeLabel = Readout::Clock1Time,
-    .temperatureLabel = Readout::Clock1Temperature,
-    .pressureLabel = Readout::Clock1Pressure,
-    .statusReply = true,
-    .refusedSwitchCount = 2,
-    .refusedSwitches = {{PollTimer::Resend, true}, {PollTimer::ReadBack, false}},
-    .acceptedSwitchCount = 2,
-    .acceptedSwitches = {{PollTimer::ReadBack, true}, {PollTimer::Resend, false}}};
+const ExchangeParams kConfiguration =
+    StatusRow(FrameKind::Configuration, "Send=====", 200, false,
+              {2, {{{PollTimer::Resend, true}, {PollTimer::ReadBack, false}}}},
+              {2, {{{PollTimer::ReadBack, true}, {PollTimer::Resend, false}}}});
 
 // A refused read-back switches to resending; an accepted one leaves the timers alone.
-const ExchangeParams kReadBack = {
-    .clockNumber = 1,
-    .frame = FrameKind::ReadRequest,
-    .firstLogWord = "READ----",
-    .secondLogWord = "Часы1",
-    .bufferClears = 1,
-    .pauseAfterByteMs = 10,
-    .pauseBeforeReadMs = 500,
-    .readCount = 19,
-    .fallbackReply = "999999999999999999999",
-    .timeLabel = Readout::Clock1Time,
-    .temperatureLabel = Readout::Clock1Temperature,
-    .pressureLabel = Readout::Clock1Pressure,
-    .statusReply = true,
-    .refusedSwitchCount = 2,
-    .refusedSwitches = {{PollTimer::ReadBack, false}, {PollTimer::Resend, true}},
-    .acceptedSwitchCount = 0,
-    .acceptedSwitches = {}};
+const ExchangeParams kReadBack =
+    StatusRow(FrameKind::ReadRequest, "READ----", 500, true,
+              {2, {{{PollTimer::ReadBack, false}, {PollTimer::Resend, true}}}}, {});
 
 ClockFrame BuildFrame(const ExchangeParams& params, const ClockPanel& panel,
                       const ClockInstant& t) {
@@ -91,12 +86,61 @@ ClockFrame BuildFrame(const ExchangeParams& params, const ClockPanel& panel,
   return kReadRequest;
 }
 
-void ApplySwitches(ClockPanel& panel, int count, const TimerSwitch* switches) {
-  for (int i = 0; i < count; ++i) panel.SetTimerArmed(switches[i].timer, switches[i].armed);
+void ApplySwitches(ClockPanel& panel, const TimerSwitches& switches) {
+  for (int i = 0; i < switches.count; ++i) {
+    const TimerSwitch& s = switches.at[static_cast<std::size_t>(i)];
+    panel.SetTimerArmed(s.timer, s.armed);
+  }
 }
 
 std::string Shown(const std::string& bytes) {
   return platform::Cp1251ToUtf8(bytes);
+}
+
+// Restores the settings and opens the port. Returns how the exchange ends when it cannot go on.
+std::optional<ExchangeOutcome> OpenPort(const ExchangeParams& params, ClockPanel& panel,
+                                        TCustomComPort& port) {
+  // A port still open here was left so by an exchange that failed half-way, possibly because its
+  // device went away; the settings and the device are taken afresh rather than reused.
+  if (port.Connected()) port.Close();
+  port.RestoreSettings(ssRegistry, std::string(kSettingsLocation));
+  try {
+    port.Open();
+  } catch (const std::exception&) {
+    panel.SetStatusText(std::string(kPortFailureText));
+    panel.SetReadout(params.timeLabel, kNoTimeText);
+    panel.SetReadout(params.temperatureLabel, kNoValueText);
+    return ExchangeOutcome::PortFailed;
+  }
+  if (!panel.TryOpenPort()) return ExchangeOutcome::NotOpened;
+  return std::nullopt;
+}
+
+// Each duration is set as soon as it is read: a bad digit leaves the earlier ones set.
+void TakeDurations(ClockPanel& panel, const StatusReply& reply) {
+  constexpr DisplayItem kItems[] = {DisplayItem::Time, DisplayItem::Date, DisplayItem::Temperature,
+                                    DisplayItem::Pressure};
+  int position = static_cast<int>(kReplyDurations.first);
+  for (DisplayItem item : kItems) panel.SetDisplayDuration(item, DurationDigit(reply, position++));
+}
+
+void ShowRefused(const ExchangeParams& params, ClockPanel& panel, const std::string& reply) {
+  if (params.durationsOfAnOffClock && HasDurationDigits(reply)) TakeDurations(panel, reply);
+  panel.SetReadout(params.timeLabel, kNoTimeText);
+  panel.SetReadout(params.temperatureLabel, kNoValueText);
+  if (params.pressureLabel != Readout::None) panel.SetReadout(params.pressureLabel, kNoValueText);
+  ApplySwitches(panel, params.refused);
+}
+
+void ShowAccepted(const ExchangeParams& params, ClockPanel& panel, const ClockInstant& t,
+                  const std::string& reply) {
+  if (params.statusReply) {
+    TakeDurations(panel, reply);
+    panel.SetReadout(params.pressureLabel, Shown(PressureText(reply)));
+  }
+  ApplySwitches(panel, params.accepted);
+  panel.SetReadout(params.timeLabel, Shown(ClockTimeText(t)));
+  panel.SetReadout(params.temperatureLabel, Shown(TemperatureText(reply)));
 }
 
 }  // namespace
@@ -115,20 +159,7 @@ const ExchangeParams& ReadBackExchange() {
 
 ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
                                  TCustomComPort& port, platform::WallClock& clock) {
-  // A port still open here was left so by an exchange that failed half-way, possibly because its
-  // device went away; the settings and the device are taken afresh rather than reused.
-  if (port.Connected()) port.Close();
-  const std::string location(kSettingsLocation);
-  port.RestoreSettings(ssRegistry, location);
-  try {
-    port.Open();
-  } catch (const std::exception&) {
-    panel.SetStatusText(std::string(kPortFailureText));
-    panel.SetReadout(params.timeLabel, kNoTimeText);
-    panel.SetReadout(params.temperatureLabel, kNoValueText);
-    return ExchangeOutcome::PortFailed;
-  }
-  if (!panel.TryOpenPort()) return ExchangeOutcome::NotOpened;
+  if (const auto ended = OpenPort(params, panel, port)) return *ended;
 
   const ClockInstant t =
       CorrectedInstant(clock.LocalNow(), panel.CorrectionHours(params.clockNumber));
@@ -140,12 +171,8 @@ ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel
   if (params.bufferClears > 1) port.ClearBuffer(true, true);
 
   // The clock expects each byte on its own, paced; the leading 0x00 marks a new frame.
-  port.WriteStr(std::string(1, '\0'));
-  clock.SleepMs(params.pauseAfterByteMs);
-  for (char byte : frame) {
-    port.WriteStr(std::string(1, byte));
-    clock.SleepMs(params.pauseAfterByteMs);
-  }
+  SendPaced(std::string(1, '\0') + frame, params.pauseAfterByteMs, clock,
+            [&port](char byte) { port.WriteStr(std::string(1, byte)); });
   clock.SleepMs(params.pauseBeforeReadMs);
 
   std::string reply;
@@ -161,23 +188,10 @@ ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel
 
   const bool accepted =
       received && (params.statusReply ? AcceptStatusReply(t, reply) : AcceptTimeReply(t, reply));
-  if (!accepted) {
-    panel.SetReadout(params.timeLabel, kNoTimeText);
-    panel.SetReadout(params.temperatureLabel, kNoValueText);
-    if (params.pressureLabel != Readout::None) panel.SetReadout(params.pressureLabel, kNoValueText);
-    ApplySwitches(panel, params.refusedSwitchCount, params.refusedSwitches);
+  if (accepted) {
+    ShowAccepted(params, panel, t, reply);
   } else {
-    if (params.statusReply) {
-      // Each duration is set as soon as it is read: a bad digit leaves the earlier ones set.
-      panel.SetDisplayDuration(DisplayItem::Time, DurationDigit(reply, 11));
-      panel.SetDisplayDuration(DisplayItem::Date, DurationDigit(reply, 12));
-      panel.SetDisplayDuration(DisplayItem::Temperature, DurationDigit(reply, 13));
-      panel.SetDisplayDuration(DisplayItem::Pressure, DurationDigit(reply, 14));
-      panel.SetReadout(params.pressureLabel, Shown(PressureText(reply)));
-    }
-    ApplySwitches(panel, params.acceptedSwitchCount, params.acceptedSwitches);
-    panel.SetReadout(params.timeLabel, Shown(ClockTimeText(t)));
-    panel.SetReadout(params.temperatureLabel, Shown(TemperatureText(reply)));
+    ShowRefused(params, panel, reply);
   }
   port.Close();
   return accepted ? ExchangeOutcome::Accepted : ExchangeOutcome::Refused;

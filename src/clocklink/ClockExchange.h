@@ -3,6 +3,7 @@
 // only through ClockPanel, so it runs without a toolkit in tests.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,12 @@ struct TimerSwitch {
   bool armed = false;
 };
 
+// The timer switches after an answer, in order.
+struct TimerSwitches {
+  int count = 0;
+  std::array<TimerSwitch, 2> at{};
+};
+
 // One row of the exchange table.
 struct ExchangeParams {
   int clockNumber;  // its correction control and its address
@@ -76,12 +83,14 @@ struct ExchangeParams {
   const char* fallbackReply;
   Readout timeLabel;
   Readout temperatureLabel;
-  Readout pressureLabel;   // Readout::None for the time-setting exchange
-  bool statusReply;        // a status reply: logged itself, carries durations and pressure
-  int refusedSwitchCount;  // timer switches after a refused answer, in order
-  TimerSwitch refusedSwitches[2];
-  int acceptedSwitchCount;  // timer switches after an accepted answer, in order
-  TimerSwitch acceptedSwitches[2];
+  Readout pressureLabel;  // Readout::None for the time-setting exchange
+  bool statusReply;       // a status reply: logged itself, carries durations and pressure
+  // A status reply refused only for its time still carries the clock's own durations: taken, so
+  // that the configuration that follows gives the clock back its durations rather than the
+  // window's.
+  bool durationsOfAnOffClock;
+  TimerSwitches refused;
+  TimerSwitches accepted;
 };
 
 const ExchangeParams& TimeSettingExchange(int clockNumber);  // clocks 2..4

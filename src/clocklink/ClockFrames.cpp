@@ -77,12 +77,19 @@ char SingleDigit(int value, const char* what) {
 }
 
 // Positions `first`..`first+count-1` (1-based) of a reply, as far as the reply reaches.
-std::string ReplyPart(const std::string& reply, std::size_t first, std::size_t count) {
-  if (reply.size() < first) return {};
-  return reply.substr(first - 1, count);
+std::string ReplyPart(const std::string& reply, FieldSpan field) {
+  if (reply.size() < field.first) return {};
+  return reply.substr(field.first - 1, field.length);
 }
 
 constexpr char kDegreeSign = static_cast<char>(0xB0);  // Windows-1251
+
+// The frames are built field after field; their positions follow one another.
+static_assert(kFrameDateTime.first == kFrameAddress.End() + 1);
+static_assert(kFrameDurations.first == kFrameDateTime.End() + 1);
+static_assert(kFrameBrightness.first == kFrameDurations.End() + 1);
+static_assert(kReplyTemperature.first == kReplyTime.End() + 1);
+static_assert(kReplyDurations.first == kReplyTemperature.End() + 1);
 
 }  // namespace
 
@@ -137,15 +144,18 @@ ClockFrame BuildConfigFrame(const ClockInstant& t, int timeDuration, int dateDur
 }
 
 std::string ReplyCheckText(const ClockInstant& t, const std::string& reply) {
-  return TimeDigits(t) + ReplyPart(reply, 7, 4);
+  return TimeDigits(t) + ReplyPart(reply, kReplyTemperature);
 }
 
 bool AcceptTimeReply(const ClockInstant& t, const TimeReply& reply) {
-  return reply.size() == 10 && reply.compare(0, 6, TimeDigits(t)) == 0;
+  return reply.size() == kTimeReplyLength &&
+         reply.compare(kReplyTime.first - 1, kReplyTime.length, TimeDigits(t)) == 0;
 }
 
 bool AcceptStatusReply(const ClockInstant& t, const StatusReply& reply) {
-  return reply.size() >= 4 && reply.compare(0, 4, TimeDigits(t), 0, 4) == 0;
+  const FieldSpan f = kReplyHourMinute;
+  return reply.size() >= f.End() &&
+         reply.compare(f.first - 1, f.length, TimeDigits(t), f.first - 1, f.length) == 0;
 }
 
 std::string ClockTimeText(const ClockInstant& t) {
@@ -157,10 +167,10 @@ std::string ClockTimeText(const ClockInstant& t) {
   return text;
 }
 
-// A reply shorter than 10 characters contributes only the characters it has: the label then
+// A reply shorter than its temperature field contributes only the characters it has: the label then
 // shows fewer characters rather than invented ones.
 std::string TemperatureText(const std::string& reply) {
-  std::string field = ReplyPart(reply, 7, 4);
+  std::string field = ReplyPart(reply, kReplyTemperature);
   if (field == "6666") return kNoValueText;
   if (field.size() >= 4 && field[3] == 'o') field[3] = kDegreeSign;
   if (field.size() >= 3 && field[2] == 'o') field[2] = kDegreeSign;
@@ -169,7 +179,7 @@ std::string TemperatureText(const std::string& reply) {
 }
 
 std::string PressureText(const std::string& reply) {
-  return ReplyPart(reply, 17, 3);
+  return ReplyPart(reply, kReplyPressure);
 }
 
 // A position past the end of a short reply holds no character: it does not read as a number, and
@@ -182,6 +192,14 @@ int DurationDigit(const StatusReply& reply, int position) {
     return character[0] - '0';
   }
   throw EConvertError("'" + character + "' is not a valid floating point value");
+}
+
+bool HasDurationDigits(const StatusReply& reply) {
+  if (reply.size() != kStatusReplyLength) return false;
+  for (std::size_t p = kReplyDurations.first; p <= kReplyDurations.End(); ++p) {
+    if (reply[p - 1] < '0' || reply[p - 1] > '9') return false;
+  }
+  return true;
 }
 
 }  // namespace tavex

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -278,6 +279,57 @@ TEST_F(ExchangeTest, ReadBackJudgesByTheCorrectedHourAndMinute) {
   EXPECT_EQ(panel_.readouts[Readout::Clock1Time], "--:--");
   EXPECT_EQ(panel_.readouts[Readout::Clock1Temperature], "-----");
   EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "-----");
+}
+
+// A clock whose time is off still reports its own durations: a read-back refused for its time
+// alone takes them, so that the configuration it leads to gives the clock back its own durations.
+// Anything less than a full reply with four digits changes nothing, and the configuration's own
+// reply is never used this way.
+TEST_F(ExchangeTest, ARefusedReadBackTakesTheDurationsOfAClockThatIsOnlyOff) {
+  struct Case {
+    const char* name;
+    const ExchangeParams* exchange;
+    std::string reply;
+    std::vector<int> durations;  // afterwards, from 1 1 1 1
+  };
+  const Case cases[] = {
+      {"two minutes behind", &ReadBackExchange(), "055221 21o2049xx745", {2, 0, 4, 9}},
+      {"an hour ahead, same durations", &ReadBackExchange(), "065421 21o1111xx745", {1, 1, 1, 1}},
+      {"one character short", &ReadBackExchange(), "055221 21o2049xx74", {1, 1, 1, 1}},
+      {"a letter among the durations", &ReadBackExchange(), "055221 21o20x9xx745", {1, 1, 1, 1}},
+      {"a blank among the durations", &ReadBackExchange(), "055221 21o 049xx745", {1, 1, 1, 1}},
+      {"silence", &ReadBackExchange(), "", {1, 1, 1, 1}},
+      {"the configuration's reply", &ConfigurationExchange(), "055221 21o2049xx745", {1, 1, 1, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    panel_ = RecordingPanel{};
+    std::fill(std::begin(panel_.durations), std::end(panel_.durations), 1);
+    panel_.brightness = 7;
+    ClockPlayer player(pty_.MasterFd(), c.exchange == &ReadBackExchange() ? 2 : 26, c.reply);
+    EXPECT_EQ(Run(*c.exchange, kWorkedExample), ExchangeOutcome::Refused);
+    EXPECT_EQ((std::vector<int>(std::begin(panel_.durations), std::end(panel_.durations))),
+              c.durations);
+    EXPECT_EQ(panel_.brightness, 7);
+    // The durations change first, each with its notification; then the refusal as ever.
+    std::vector<std::string> events;
+    for (int i = 0; i < 4; ++i) {
+      if (c.durations[static_cast<std::size_t>(i)] != 1) {
+        events.push_back("duration" + std::to_string(i));
+      }
+    }
+    if (c.exchange == &ReadBackExchange()) {
+      events.insert(events.end(), {"Timer1-", "Timer2+"});
+    } else {
+      events.insert(events.end(), {"Timer2+", "Timer1-"});
+    }
+    EXPECT_EQ(panel_.events, events);
+    EXPECT_EQ(panel_.readouts[Readout::Clock1Time], "--:--");
+    EXPECT_EQ(panel_.readouts[Readout::Clock1Temperature], "-----");
+    EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "-----");
+    EXPECT_EQ(panel_.log.size(), 5u);
+    EXPECT_FALSE(port_.Connected());
+  }
 }
 
 TEST_F(ExchangeTest, LetterAtADurationStopsTheExchangeWithThePortOpen) {
