@@ -583,6 +583,7 @@ void TForm1::SetStatusText(const std::string& text) {
 
 void TForm1::AppendLog(const std::string& line) {
   Memo1->Append(Text(line));
+  if (journal_ != nullptr) journal_->Append(line);
 }
 
 void TForm1::SetTimerArmed(PollTimer timer, bool armed) {

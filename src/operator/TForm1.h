@@ -9,6 +9,7 @@
 
 #include "clocklink/ClockExchange.h"
 #include "operator/Controls.h"
+#include "platform/journal.h"
 #include "platform/wall_clock.h"
 #include "serial/ComPort.h"
 
@@ -23,6 +24,8 @@ class TForm1 : public QWidget, public ClockPanel {
 
   // Tests fix "now" through their own clock; the default is the system's.
   void SetWallClock(platform::WallClock& clock) { clock_ = &clock; }
+  // Every log line also goes to `journal` (none: the window's log only).
+  void SetJournal(platform::Journal* journal) { journal_ = journal; }
 
   // ---- Event handlers; each may throw, the wiring runs them inside the error boundary ----
   void Button1Click(QObject* Sender);  // "Выход": closes the window, which ends the program
@@ -135,6 +138,7 @@ class TForm1 : public QWidget, public ClockPanel {
   ExchangeOutcome Exchange(const ExchangeParams& params);
 
   platform::WallClock* clock_;
+  platform::Journal* journal_ = nullptr;
 };
 
 }  // namespace tavex::ui

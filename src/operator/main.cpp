@@ -13,7 +13,11 @@ int main(int argc, char** argv) {
   tavex::ui::InstallDefaultExceptionReporter();
   tavex::RegisterComSetupDialog();
 
+  // Every line of the window's log is also kept on disk, one file a day.
+  tavex::platform::Journal journal(tavex::platform::JournalSettingsFromEnvironment(),
+                                   tavex::platform::SystemClock());
   tavex::ui::TForm1 form;
+  form.SetJournal(&journal);
   form.show();
   // Closing the window ends the loop; the form then closes the port if it is open.
   return QApplication::exec();

@@ -95,6 +95,58 @@ TEST_F(PollingTest, ChangedDurationsOnTheClockAreTakenAndSentBack) {
   EXPECT_EQ(configs[0].bytes.substr(18, 4), sent);
 }
 
+// Clock 1 runs two minutes off: its read-back is refused, yet the configuration that follows
+// carries the durations the clock holds, not the window's zeros.
+TEST_F(PollingTest, AClockThatIsOffGetsItsOwnDurationsBack) {
+  StartClocks({"--offset", "1:120", "--durations", "2049", "--pressure", "751"});
+  Quiet();
+  test::AvoidMinuteTurn(4);
+  form_.Button9Click(form_.Button9);
+  EXPECT_EQ(Durations(), (std::vector<int>{2, 0, 4, 9}));
+  EXPECT_EQ(State(), "2");  // refused: resending
+  EXPECT_EQ(Text(form_.Label5), "--:--");
+  EXPECT_EQ(Text(form_.Label1), "-----");
+  EXPECT_EQ(Text(form_.Label31), "-----");
+  EXPECT_EQ(form_.RxSpinEdit10->value(), 0);
+
+  form_.Timer2Timer(form_.Timer2);
+  const auto configs = FramesOf('c');
+  ASSERT_EQ(configs.size(), 1u);
+  EXPECT_EQ(configs[0].bytes.substr(kFrameDurations.first - 1, kFrameDurations.length), "2049");
+  // The configuration set the clock's time: its answer is accepted and polling resumes.
+  EXPECT_EQ(State(), "1");
+  EXPECT_EQ(Durations(), (std::vector<int>{2, 0, 4, 9}));
+  EXPECT_EQ(Text(form_.Label31), "751");
+}
+
+// Every line of the window's log also lands in the day's journal file, stamped, in order.
+TEST_F(PollingTest, EveryLogLineStandsInTheJournal) {
+  StartClocks({"--durations", "5533"});
+  Quiet();
+  platform::Journal journal({registry_.Dir() + "/journal", 30}, platform::SystemClock());
+  form_.SetJournal(&journal);
+  test::AvoidMinuteTurn(4);
+  form_.Button9Click(form_.Button9);
+  form_.Button3Click(form_.Button3);
+  form_.Button4Click(form_.Button4);
+  form_.SetJournal(nullptr);
+
+  const std::string file =
+      registry_.Dir() + "/journal/" + platform::JournalFileName(platform::SystemClock().LocalNow());
+  std::ifstream in(file);
+  std::vector<std::string> journalLines;
+  for (std::string line; std::getline(in, line);) journalLines.push_back(line);
+  ASSERT_EQ(static_cast<int>(journalLines.size()), form_.Memo1->LineCount() - 1);  // not "Memo1"
+  const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+  for (std::size_t i = 0; i < journalLines.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(std::regex_search(journalLines[i], stamp)) << journalLines[i];
+    EXPECT_EQ(QString::fromStdString(journalLines[i].substr(24)),
+              form_.Memo1->Line(static_cast<int>(i) + 1));
+  }
+  EXPECT_EQ(journalLines.size(), 14u);  // five, five and four
+}
+
 TEST_F(PollingTest, ASilentClockIsResentToUntilItAnswers) {
   const std::string control = registry_.Dir() + "/faults";
   std::ofstream(control) << "1:silent\n";
@@ -149,7 +201,7 @@ TEST_F(PollingTest, ABadDigitIsReportedAndTheTimerStaysArmed) {
   form_.Timer3->SetEnabled(true);
   test::AvoidMinuteTurn(2);
   form_.Timer3->OnTimer();  // the tick as the timer delivers it, inside the error boundary
-  test::Pump(200);           // the box opens once the tick has returned to the event loop
+  test::Pump(200);          // the box opens once the tick has returned to the event loop
 
   ASSERT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(boxes.boxes[0].text.toStdString(), "'x' is not a valid floating point value.");

@@ -1,0 +1,19 @@
+// The file operations of the journal; the operating-system part. Each returns 0 or an errno
+// value and never throws.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavex::platform::journal_files {
+
+int MakeFolders(const std::string& path);  // like mkdir -p, new folders private to the user
+int OpenForAppend(const std::string& path, int& fd);
+int AppendWhole(int fd, std::string_view bytes);  // one write(); a short write is an error
+void CloseFile(int fd);
+int ListNames(const std::string& folder, std::vector<std::string>& names);
+int RemoveFile(const std::string& path);
+std::string ErrorText(int error);
+
+}  // namespace tavex::platform::journal_files
