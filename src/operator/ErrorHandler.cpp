@@ -4,16 +4,67 @@
 #include <QMessageBox>
 #include <QStringDecoder>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "operator/RepeatFilter.h"
 #include "platform/text_codec.h"
+#include "platform/wall_clock.h"
 #include "serial/ComPort.h"
 
 namespace tavex::ui {
 namespace {
 
 bool boxOpen = false;
+
+// Error lines on standard error. A lasting failure repeats its text every tick: the repeats are
+// summarised (see RepeatFilter), and a summary still counted at the end is printed then.
+struct StandardErrorLines {
+  std::mutex mutex;
+  RepeatFilter filter;
+  bool summaryScheduled = false;
+  ~StandardErrorLines() { Print(filter.Flush()); }
+  static void Print(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) std::fprintf(stderr, "tavex: %s\n", line.c_str());
+  }
+};
+
+StandardErrorLines& ErrorLines() {
+  static StandardErrorLines lines;
+  return lines;
+}
+
+std::int64_t NowMs() {
+  return platform::SystemClock().MonotonicNs() / 1000000;
+}
+
+// Repeats that stop are summarised once their period is over, without waiting for another error.
+void ScheduleSummary(StandardErrorLines& lines) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (lines.filter.Pending() == 0 || lines.summaryScheduled || app == nullptr) return;
+  lines.summaryScheduled = true;
+  const std::int64_t wait = std::max<std::int64_t>(0, lines.filter.DueAtMs() - NowMs());
+  QTimer::singleShot(std::chrono::milliseconds(wait), app, [] {
+    StandardErrorLines& due = ErrorLines();
+    std::lock_guard lock(due.mutex);
+    due.summaryScheduled = false;
+    StandardErrorLines::Print(due.filter.Due(NowMs()));
+    ScheduleSummary(due);
+  });
+}
+
+void PrintOnStandardError(const QString& text) {
+  StandardErrorLines& lines = ErrorLines();
+  std::lock_guard lock(lines.mutex);
+  StandardErrorLines::Print(lines.filter.Add(text.toUtf8().toStdString(), NowMs()));
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app != nullptr && QThread::currentThread() == app->thread()) ScheduleSummary(lines);
+}
 
 // Error texts are UTF-8; a text that is not is taken as the program's single-byte code page.
 QString MessageText(const char* what) {
@@ -50,7 +101,7 @@ void ShowError(const QString& message) {
   const QString text = ErrorBoxText(message);
   QCoreApplication* app = QCoreApplication::instance();
   if (boxOpen || app == nullptr) {
-    std::fprintf(stderr, "tavex: %s\n", text.toUtf8().constData());
+    PrintOnStandardError(text);
     return;
   }
   // The box opens once the failed handler has returned to the event loop. Opened inside the
@@ -77,7 +128,7 @@ void InstallDefaultExceptionReporter() {
     QCoreApplication* app = QCoreApplication::instance();
     const QString text = MessageText(error.what());
     if (app == nullptr) {
-      std::fprintf(stderr, "tavex: %s\n", ErrorBoxText(text).toUtf8().constData());
+      PrintOnStandardError(ErrorBoxText(text));
     } else if (QThread::currentThread() == app->thread()) {
       ShowError(text);
     } else {

@@ -17,7 +17,7 @@ QString ErrorBoxText(const QString& message);
 
 // Shows one error box at a time, from the event loop once the failing handler has returned, so
 // timers keep ticking while it is open; errors raised while a box is open (or due) go to stderr,
-// one line each.
+// a text's repeats summarised at most every 10 s and whenever the text changes.
 void ShowError(const QString& message);
 void ShowException(const std::exception& error);
 bool ErrorBoxOpen();

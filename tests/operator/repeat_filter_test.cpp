@@ -1,0 +1,94 @@
+// Repeats of an error on standard error: the rule on times the test gives, then the error
+// handler itself while a box is open.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "operator/ErrorHandler.h"
+#include "operator/RepeatFilter.h"
+#include "support.h"
+
+namespace tavex::ui {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(RepeatFilter, PrintsTheFirstAndSummarisesRepeatsEveryPeriodAndOnAChange) {
+  struct Step {
+    std::int64_t atMs;
+    const char* text;  // nullptr: the summary due at this time
+    Lines printed;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    Lines atEnd;
+  };
+  const Case cases[] = {
+      {"one error", {{0, "A", {"A"}}}, {}},
+      {"repeats within the period are counted",
+       {{0, "A", {"A"}}, {100, "A", {}}, {200, "A", {}}, {9999, nullptr, {}}},
+       {"… repeated 2 times"}},
+      {"the period over: one summary, then counting again",
+       {{0, "A", {"A"}},
+        {100, "A", {}},
+        {10000, "A", {"… repeated 2 times"}},
+        {10100, "A", {}},
+        {15000, nullptr, {}},
+        {20000, nullptr, {"… repeated 1 time"}},
+        {20001, nullptr, {}}},
+       {}},
+      {"another text: the summary first, then the text at once",
+       {{0, "A", {"A"}}, {100, "A", {}}, {200, "B", {"… repeated 1 time", "B"}}, {300, "A", {"A"}}},
+       {}},
+      {"no repeats: no summary when the text changes",
+       {{0, "A", {"A"}}, {10, "B", {"B"}}, {20000, nullptr, {}}},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RepeatFilter filter;
+    for (const Step& step : c.steps) {
+      SCOPED_TRACE(step.atMs);
+      EXPECT_EQ(step.text ? filter.Add(step.text, step.atMs) : filter.Due(step.atMs), step.printed);
+    }
+    EXPECT_EQ(filter.Flush(), c.atEnd);
+  }
+}
+
+TEST(RepeatFilter, AHundredFailuresInTenSecondsGiveAHandfulOfLines) {
+  RepeatFilter filter;
+  Lines printed;
+  for (std::int64_t t = 0; t < 10000; t += 100) {
+    for (const std::string& line : filter.Add("Failed to load settings.", t))
+      printed.push_back(line);
+  }
+  for (const std::string& line : filter.Flush()) printed.push_back(line);
+  EXPECT_EQ(printed, (Lines{"Failed to load settings.", "… repeated 99 times"}));
+}
+
+TEST(ErrorHandler, ErrorsWhileABoxIsOpenAreSummarisedOnStandardError) {
+  test::App();
+  test::MessageBoxCatcher catcher;
+  ::testing::internal::CaptureStderr();
+  ShowError(QStringLiteral("Failed to load settings"));  // the box; it opens from the loop
+  for (int i = 0; i < 100; ++i) ShowError(QStringLiteral("Failed to load settings"));
+  ShowError(QStringLiteral("Registry error"));
+  test::Pump(200);
+  // Qt's own remarks may come in between.
+  std::istringstream err(::testing::internal::GetCapturedStderr());
+  Lines ours;
+  for (std::string line; std::getline(err, line);) {
+    if (line.rfind("tavex: ", 0) == 0) ours.push_back(line);
+  }
+  EXPECT_EQ(ours, (Lines{"tavex: Failed to load settings.", "tavex: … repeated 99 times",
+                         "tavex: Registry error."}));
+  ASSERT_EQ(catcher.boxes.size(), 1u);
+  EXPECT_EQ(catcher.boxes[0].text.toStdString(), "Failed to load settings.");
+}
+
+}  // namespace
+}  // namespace tavex::ui
