@@ -1,6 +1,6 @@
 cmake_minimum_required(VERSION 3.25)
 # Installs the build into a scratch prefix and checks that the desktop entry, the icon, the
-# metainfo, the programs, the documentation and the catalogue folder are where the desktop and
+# metainfo, the programs, the documentation and the catalogues are where the desktop and
 # the programs look for them, and that they name each other consistently.
 set(prefix ${WORK_DIR}/usr)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -23,6 +23,15 @@ expect(${metainfo})
 expect(share/doc/tavex/README.md)
 expect(share/doc/tavex/docs/operator-guide.ru.md)
 expect(share/tavex/locale)
+# The Russian catalogues in the package's own folder; none in the shared one, where a
+# "default.mo" would clash with other packages.
+foreach(domain IN ITEMS default portsetup)
+  expect(share/tavex/locale/ru/LC_MESSAGES/${domain}.mo)
+endforeach()
+file(GLOB_RECURSE shared_catalogues ${prefix}/share/locale/*.mo)
+if(shared_catalogues)
+  message(SEND_ERROR "catalogues in the shared locale folder: ${shared_catalogues}")
+endif()
 foreach(program IN LISTS PROGRAMS)
   expect(bin/${program})
 endforeach()
