@@ -1,8 +1,9 @@
 // Runs the three clock exchanges against the clock simulator on a pseudo-terminal with the real
 // clock and prints, as Markdown table rows, how long each exchange took against its minimum (the
 // pauses it sleeps; a pseudo-terminal adds no line time) and how evenly the bytes of each frame
-// reached the simulator against the pause after each byte. "Answered" counts the exchanges whose
-// reply arrived within the pause before the read and was accepted.
+// reached the simulator against the pause after each byte: the span of each frame from its first
+// to its last byte against the sum of its pauses, and the gaps between its bytes. "Answered"
+// counts the exchanges whose reply arrived within the pause before the read and was accepted.
 //   tavex-exchange-runner [RUNS]      (default 20 runs of each exchange)
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -68,6 +69,24 @@ std::vector<std::int64_t> ReceivedTimes(const std::string& logPath) {
   return times;
 }
 
+// The received bytes between `from` and `to`, cut into frames where the line was quiet for longer
+// than any pause within a frame.
+using FrameTimes = std::vector<std::vector<std::int64_t>>;
+FrameTimes FramesWithin(const std::vector<std::int64_t>& received, Steady::time_point from,
+                        Steady::time_point to) {
+  const auto ns = [](Steady::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  };
+  constexpr std::int64_t kQuietNs = 100000000;  // 100 ms: transmissions lie further apart
+  FrameTimes frames;
+  for (const std::int64_t t : received) {
+    if (t < ns(from) || t > ns(to)) continue;
+    if (frames.empty() || t - frames.back().back() > kQuietNs) frames.emplace_back();
+    frames.back().push_back(t);
+  }
+  return frames;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -100,9 +119,12 @@ int main(int argc, char** argv) {
   port.SetEvents(kAllComEvents);
   QuietPanel panel;
 
-  const Kind kinds[] = {{"time setting (clock 2)", &TimeSettingExchange(2), 21},
-                        {"configuration (clock 1)", &ConfigurationExchange(), 26},
-                        {"read-back (clock 1)", &ReadBackExchange(), 2}};
+  // The bytes on the line: the leading 0x00 and the frame.
+  const Kind kinds[] = {
+      {"time setting (clock 2)", &TimeSettingExchange(2), static_cast<int>(kTimeFrameLength) + 1},
+      {"configuration (clock 1)", &ConfigurationExchange(),
+       static_cast<int>(kConfigFrameLength) + 1},
+      {"read-back (clock 1)", &ReadBackExchange(), static_cast<int>(kReadRequest.size()) + 1}};
   struct Span {
     Steady::time_point from, to;
   };
@@ -142,21 +164,32 @@ int main(int argc, char** argv) {
                 Percentile(durations[k], 0.95), Percentile(durations[k], 1.0),
                 Percentile(durations[k], 0.5) - minimum);
   }
+  std::printf(
+      "\n| frame of | bytes | frames | nominal span | median span | p95 span | max span | "
+      "smallest gap |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  std::vector<std::vector<double>> gapsOf(3);
+  for (std::size_t k = 0; k < 3; ++k) {
+    const FrameTimes frames = FramesWithin(received, spans[k].from, spans[k].to);
+    std::vector<double> frameSpans;
+    for (const std::vector<std::int64_t>& f : frames) {
+      if (static_cast<int>(f.size()) != kinds[k].bytesOnLine) continue;  // a frame split or merged
+      frameSpans.push_back(static_cast<double>(f.back() - f.front()) / 1e6);
+      for (std::size_t i = 1; i < f.size(); ++i) {
+        gapsOf[k].push_back(static_cast<double>(f[i] - f[i - 1]) / 1e6);
+      }
+    }
+    const int pause = kinds[k].params->pauseAfterByteMs;
+    std::printf("| %s | %d | %zu | %d ms | %.2f ms | %.2f ms | %.2f ms | %.2f ms |\n",
+                kinds[k].name, kinds[k].bytesOnLine, frameSpans.size(),
+                (kinds[k].bytesOnLine - 1) * pause, Percentile(frameSpans, 0.5),
+                Percentile(frameSpans, 0.95), Percentile(frameSpans, 1.0),
+                Percentile(gapsOf[k], 0));
+  }
   std::printf("\n| frame bytes of | nominal gap | gaps | min | median | p99 | max |\n");
   std::printf("|---|---|---|---|---|---|---|\n");
   for (std::size_t k = 0; k < 3; ++k) {
-    const auto from =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(spans[k].from.time_since_epoch())
-            .count();
-    const auto to =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(spans[k].to.time_since_epoch())
-            .count();
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < received.size(); ++i) {
-      if (received[i - 1] < from || received[i] > to) continue;
-      const double gap = static_cast<double>(received[i] - received[i - 1]) / 1e6;
-      if (gap < 100) gaps.push_back(gap);  // longer gaps lie between transmissions
-    }
+    const std::vector<double>& gaps = gapsOf[k];
     std::printf("| %s | %d ms | %zu | %.2f ms | %.2f ms | %.2f ms | %.2f ms |\n", kinds[k].name,
                 kinds[k].params->pauseAfterByteMs, gaps.size(), Percentile(gaps, 0),
                 Percentile(gaps, 0.5), Percentile(gaps, 0.99), Percentile(gaps, 1.0));
