@@ -118,9 +118,7 @@ Journal::Journal(JournalSettings settings, WallClock& clock, Report report)
       clock_(clock),
       report_(report ? std::move(report) : Report(ToStandardError)) {}
 
-Journal::~Journal() {
-  journal_files::CloseFile(fd_);
-}
+Journal::~Journal() = default;
 
 void Journal::Append(std::string_view text) noexcept {
   if (settings_.folder.empty()) return;
@@ -128,7 +126,7 @@ void Journal::Append(std::string_view text) noexcept {
     const CivilTime now = clock_.LocalNow();
     if (!OpenDay(now)) return;
     const std::string path = settings_.folder + "/" + openName_;
-    if (const int error = journal_files::AppendWhole(fd_, JournalLine(now, text)); error != 0) {
+    if (const int error = journal_files::AppendWhole(file_, JournalLine(now, text)); error != 0) {
       Fail("cannot write to " + path, error);
       return;
     }
@@ -142,17 +140,15 @@ void Journal::Append(std::string_view text) noexcept {
 // after a failure to open it.
 bool Journal::OpenDay(const CivilTime& now) {
   const std::string name = JournalFileName(now);
-  if (fd_ >= 0 && name == openName_) return true;
-  journal_files::CloseFile(fd_);
-  fd_ = -1;
+  if (file_ && name == openName_) return true;
+  file_.Reset();
   openName_ = name;
   if (const int error = journal_files::MakeFolders(settings_.folder); error != 0) {
     Fail("cannot make the folder " + settings_.folder, error);
     return false;
   }
   const std::string path = settings_.folder + "/" + name;
-  if (const int error = journal_files::OpenForAppend(path, fd_); error != 0) {
-    fd_ = -1;
+  if (const int error = journal_files::OpenForAppend(path, file_); error != 0) {
     Fail("cannot open " + path, error);
     return false;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
 #include "platform/wall_clock.h"
 
 namespace tavex::platform {
@@ -54,8 +55,8 @@ class Journal {
   JournalSettings settings_;
   WallClock& clock_;
   Report report_;
-  int fd_ = -1;
-  std::string openName_;  // the day's file that fd_ is
+  UniqueFd file_;
+  std::string openName_;  // the day's file that file_ is
   bool failing_ = false;  // reported, not yet written again
 };
 

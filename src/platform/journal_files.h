@@ -6,12 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace tavex::platform::journal_files {
 
 int MakeFolders(const std::string& path);  // like mkdir -p, new folders private to the user
-int OpenForAppend(const std::string& path, int& fd);
-int AppendWhole(int fd, std::string_view bytes);  // one write(); a short write is an error
-void CloseFile(int fd);
+int OpenForAppend(const std::string& path, UniqueFd& fd);
+int AppendWhole(const UniqueFd& fd, std::string_view bytes);  // one write(); short is an error
 int ListNames(const std::string& folder, std::vector<std::string>& names);
 int RemoveFile(const std::string& path);
 std::string ErrorText(int error);

@@ -22,23 +22,22 @@ int MakeFolders(const std::string& path) {
   return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
-int OpenForAppend(const std::string& path, int& fd) {
-  fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  return fd < 0 ? errno : 0;
+int OpenForAppend(const std::string& path, UniqueFd& fd) {
+  const int opened =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+  if (opened < 0) return errno;
+  fd.Reset(opened);
+  return 0;
 }
 
-int AppendWhole(int fd, std::string_view bytes) {
+int AppendWhole(const UniqueFd& fd, std::string_view bytes) {
   ssize_t n;
   do {
-    n = ::write(fd, bytes.data(), bytes.size());
+    n = ::write(fd.Get(), bytes.data(), bytes.size());
   } while (n < 0 && errno == EINTR);
   if (n < 0) return errno;
   // Only a full disk cuts a write to a file short.
   return static_cast<std::size_t>(n) == bytes.size() ? 0 : ENOSPC;
-}
-
-void CloseFile(int fd) {
-  if (fd >= 0) ::close(fd);
 }
 
 int ListNames(const std::string& folder, std::vector<std::string>& names) {

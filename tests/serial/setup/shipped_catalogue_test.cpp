@@ -43,8 +43,9 @@ TEST_F(ShippedCatalogue, RussianDialogAndErrorTexts) {
   EXPECT_EQ("Hardware", dialog.Combo6->itemText(0));  // a setting name, never translated
 
   // The port's texts are translated once, by the first error of the process.
-  EXPECT_STREQ(EComPort(17).what(), "Не удалось загрузить настройки");
-  EXPECT_STREQ(EComPort(1, 13).what(), "Не удаётся открыть COM-порт (код системной ошибки: 13)");
+  EXPECT_STREQ(EComPort(peLoadFailed).what(), "Не удалось загрузить настройки");
+  EXPECT_STREQ(EComPort(peOpenFailed, 13).what(),
+               "Не удаётся открыть COM-порт (код системной ошибки: 13)");
   EXPECT_EQ(platform::Translate("default", "Registry error"), "Ошибка реестра");
 }
 
