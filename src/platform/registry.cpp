@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/registry_file.h"
 #include "platform/registry_hive.h"
@@ -12,17 +13,42 @@
 namespace tavex::platform {
 namespace {
 
-// A broken hive is reported once per state of the file, not on every read of it.
-void ReportBrokenHive(const std::string& path, const HiveParseError& error) {
+// Each state of a file is reported once, not on every read of it.
+bool FirstReportOf(const std::string& path) {
   static std::mutex mutex;
   static std::map<std::string, std::string> reported;
-  std::string state = std::to_string(error.line) + ":" + error.message + "@" + FileStateStamp(path);
+  const std::string state = FileStateStamp(path);
   std::lock_guard<std::mutex> guard(mutex);
-  if (reported[path] == state) return;
+  if (reported[path] == state) return false;
   reported[path] = state;
+  return true;
+}
+
+void ReportBrokenHive(const std::string& path, const HiveParseError& error) {
+  if (!FirstReportOf(path)) return;
   std::fprintf(stderr,
                "tavex: registry hive %s, line %zu: %s (file left unchanged; it is read as empty)\n",
                path.c_str(), error.line, error.message.c_str());
+}
+
+void ReportSkippedLines(const std::string& path, const std::vector<HiveParseError>& skipped) {
+  if (skipped.empty() || !FirstReportOf(path)) return;
+  for (const HiveParseError& line : skipped) {
+    std::fprintf(stderr, "tavex: registry hive %s, line %zu: %s (kept in the file as it is)\n",
+                 path.c_str(), line.line, line.message.c_str());
+  }
+}
+
+// Parses the text of the hive file at `path`, reporting what it cannot read.
+bool ParseHiveFile(const std::string& path, const std::string& text, RegRoot root, Hive& hive) {
+  HiveParseError error;
+  std::vector<HiveParseError> skipped;
+  if (!ParseHive(text, root, hive, error, &skipped)) {
+    ReportBrokenHive(path, error);
+    return false;
+  }
+  ReportSkippedLines(path, skipped);
+  return true;
 }
 
 // Reads the hive of `root`. A missing file is an empty hive; so is one that does not parse
@@ -32,8 +58,7 @@ int LoadHive(RegRoot root, Hive& hive) {
   std::string text;
   bool exists = false;
   if (int rc = ReadWholeFile(path, text, exists); rc != 0) return rc;
-  HiveParseError error;
-  if (!ParseHive(text, root, hive, error)) ReportBrokenHive(path, error);
+  ParseHiveFile(path, text, root, hive);
   return 0;
 }
 
@@ -46,11 +71,7 @@ int EditHive(RegRoot root, const HiveChange& change) {
   int rc = UpdateFileLocked(
       path, true, [&](bool, const std::string& current, std::string& next, bool& changed) {
         Hive hive;
-        HiveParseError error;
-        if (!ParseHive(current, root, hive, error)) {
-          ReportBrokenHive(path, error);
-          return EBADMSG;
-        }
+        if (!ParseHiveFile(path, current, root, hive)) return EBADMSG;
         changeResult = change(hive, changed);
         if (changed) next = FormatHive(hive, root);
         // A batch that stopped half-way still stores what came before the failure.
@@ -141,7 +162,8 @@ int RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t
     for (const RegValueWrite& write : writes) {
       if (!IsStorableValueName(write.name)) return kErrorInvalidParameter;
       const HiveValue* old = Hive::FindValue(key, write.name);
-      if (old == nullptr || old->type != write.type || old->data != write.data) {
+      // A text read through a best-fit conversion is not what the file holds: write it.
+      if (old == nullptr || old->type != write.type || old->data != write.data || old->inexact) {
         Hive::Set(key, write.name, write.type, write.data);
         changed = true;
       }

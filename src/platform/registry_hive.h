@@ -7,19 +7,45 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/name_case.h"
 #include "platform/registry.h"
 
 namespace tavex::platform {
 
 struct HiveValue {
+  static constexpr std::size_t kNoOrigin = static_cast<std::size_t>(-1);
+
   std::string name;  // "" is the key's unnamed (default) value
   RegType type = RegType::None;
-  std::string data;  // raw bytes
+  std::string data;  // raw bytes; text types hold Windows-1251 text as an ANSI program reads it
+  std::size_t origin = kNoOrigin;  // the piece of the file it was read from, if any
+  bool edited = false;             // changed since it was read: its piece is written anew
+  bool inexact = false;            // text read through a best-fit conversion
 };
 
 struct HiveKey {
   std::string path;  // below the root, segments joined by "\", "" for the root key itself
   std::vector<HiveValue> values;  // in order of creation
+};
+
+enum class HiveEncoding { Utf8, Utf16Le, Ansi };
+
+// The file a hive was read from, kept so that a rewrite changes only what was changed: its
+// encoding and line ends, and all of its text cut into pieces in file order. A piece's text is in
+// the file's character set (UTF-8 for a version 5 file, whatever its encoding; Windows-1251 for
+// a REGEDIT4 one) with its line ends. Lines the store does not understand are Verbatim pieces.
+struct HiveSource {
+  enum class Kind { Verbatim, Key, Value };
+  struct Piece {
+    Kind kind = Kind::Verbatim;
+    std::string text;
+    std::string key;    // the key of a Key or Value piece
+    std::string value;  // the name of a Value piece
+  };
+  HiveEncoding encoding = HiveEncoding::Utf8;
+  bool byteOrderMark = false;
+  std::string lineEnd = "\n";
+  std::vector<Piece> pieces;  // none for a new file
 };
 
 // Keys in order of creation; a key's parents are always created before it.
@@ -32,13 +58,17 @@ class Hive {
   HiveKey& Ensure(std::string_view path);
   static HiveValue* FindValue(HiveKey& key, std::string_view name);
   static const HiveValue* FindValue(const HiveKey& key, std::string_view name);
-  // Replaces the data of an existing value in place or appends a new one.
-  static void Set(HiveKey& key, const std::string& name, RegType type, const std::string& data);
+  // Replaces the data of an existing value in place (marking it edited) or appends a new one.
+  static HiveValue& Set(HiveKey& key, const std::string& name, RegType type,
+                        const std::string& data);
 
   const std::vector<HiveKey>& Keys() const { return keys_; }
+  const HiveSource& Source() const { return source_; }
+  HiveSource& Source() { return source_; }
 
  private:
   std::vector<HiveKey> keys_;
+  HiveSource source_;
 };
 
 // "Software\\\\TAVEX\\" -> "Software\\TAVEX": empty segments are dropped, so a trailing or a
@@ -48,9 +78,6 @@ bool NormalizeKeyPath(std::string_view path, std::string& normalized);
 // False when a value name cannot be written to the text form without loss.
 bool IsStorableValueName(std::string_view name);
 
-// ASCII-only case folding, independent of the locale.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
 const char* RootName(RegRoot root);
 
 struct HiveParseError {
@@ -58,10 +85,18 @@ struct HiveParseError {
   std::string message;
 };
 
-// Parses the text form of the hive of `root`. A file without any text is an empty hive.
-bool ParseHive(std::string_view text, RegRoot root, Hive& hive, HiveParseError& error);
-// The text form: header, then every key with a blank line before it, values in order, CRLF-free
-// ("\n") lines. Text values that the quoted form cannot carry exactly are written as hex(1).
+// Parses a hive file of `root`: UTF-16LE with a byte-order mark, UTF-8 with or without one
+// (version 5 header), or Windows-1251 (REGEDIT4 header); CR LF or LF line ends. A file without
+// any text is an empty hive. A line that cannot be read (or a value that cannot be represented)
+// is left out of the hive, kept in its source and listed in `skipped`; only a file without a
+// header fails, with the line in `error`.
+bool ParseHive(std::string_view text, RegRoot root, Hive& hive, HiveParseError& error,
+               std::vector<HiveParseError>* skipped = nullptr);
+// The file text: every piece of the source as it was, except values changed since (written
+// anew in place) and values and keys added (after the last line of their key, at the end),
+// in the source's encoding and line ends. A new file is UTF-8 with "\n" line ends. Text values
+// the quoted form cannot carry exactly are written as hex(1), which holds UTF-16LE text in a
+// version 5 file.
 std::string FormatHive(const Hive& hive, RegRoot root);
 
 }  // namespace tavex::platform

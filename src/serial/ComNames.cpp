@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string_view>
 
+#include "platform/name_case.h"
 #include "platform/registry.h"
 
 namespace tavex {
@@ -23,27 +24,17 @@ constexpr std::array<const char*, 3> kDTRControlTexts = {"Disable", "Enable", "H
 constexpr std::array<const char*, 4> kRTSControlTexts = {"Disable", "Enable", "Handshake",
                                                          "Toggle"};
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsUpper(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperAscii(x) == UpperAscii(y);
-         });
-}
-
 template <typename Enum, std::size_t N>
 std::string ToText(const std::array<const char*, N>& table, Enum value) {
   auto index = static_cast<std::size_t>(value);
   return index < N ? table[index] : std::string();
 }
 
-// Whole-string comparison after ASCII upper-casing; no trimming, so " 9600" matches nothing.
+// Whole-string comparison ignoring letter case; no trimming, so " 9600" matches nothing.
 template <typename Enum, std::size_t N>
 Enum FromText(const std::array<const char*, N>& table, const std::string& text, Enum fallback) {
   for (std::size_t i = 0; i < N; ++i) {
-    if (EqualsUpper(text, table[i])) return static_cast<Enum>(i);
+    if (platform::EqualsNoCase(text, table[i])) return static_cast<Enum>(i);
   }
   return fallback;
 }
@@ -54,12 +45,6 @@ int DigitValue(char c, int base) {
   if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
   if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
   return d < base ? d : -1;
-}
-
-bool LessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return static_cast<unsigned char>(UpperAscii(x)) < static_cast<unsigned char>(UpperAscii(y));
-  });
 }
 
 // Kernel serial devices: entries with a "device" link. A ttyS entry whose "type" reads 0 is a
@@ -163,7 +148,7 @@ TRTSFlowControl TextToRTSControl(const std::string& text) {
   return FromText(kRTSControlTexts, text, rtsDisable);
 }
 bool TextToBool(const std::string& text) {
-  return EqualsUpper(text, "YES");
+  return platform::EqualsNoCase(text, "YES");
 }
 
 bool TextToInt32(const std::string& text, std::int32_t& value) {
@@ -219,7 +204,9 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
   if (int rc = ScanRegisteredPorts(registeredPresent, names); rc != 0)
     throw EComPort(peRegistry, rc);
   if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, ENOENT);
-  std::stable_sort(names.begin(), names.end(), LessIgnoringCase);
+  std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return platform::LessNoCase(a, b);
+  });
   target = std::move(names);
 }
 

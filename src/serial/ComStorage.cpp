@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "platform/name_case.h"
 #include "platform/profile.h"
-#include "platform/registry_hive.h"
 #include "serial/ComNames.h"
 #include "serial/ComPort.h"
 
@@ -279,12 +279,9 @@ void OpenSettingsKey(RegistryAccessor& reg, const std::string& path,
                      const std::string& componentName) {
   const std::size_t slash = path.find('\\');
   if (slash == std::string::npos) return;
-  std::string rootName = path.substr(0, slash);
-  for (char& c : rootName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  reg.RootKey = rootName == "HKEY_LOCAL_MACHINE" ? platform::RegRoot::LocalMachine
-                                                 : platform::RegRoot::CurrentUser;
+  reg.RootKey = platform::EqualsNoCase(path.substr(0, slash), "HKEY_LOCAL_MACHINE")
+                    ? platform::RegRoot::LocalMachine
+                    : platform::RegRoot::CurrentUser;
   std::string subKey = path.substr(slash + 1);
   if (subKey.empty() || subKey.back() != '\\') subKey += '\\';
   // An empty sub-key gives "\Name", which the hive reads as the key directly under the root.

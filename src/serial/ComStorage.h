@@ -87,7 +87,7 @@ class IniAccessor {
   std::string section_;
 };
 
-// Prepares `reg` for a location "ROOT\sub\key": the root name (upper-cased, ASCII) selects
+// Prepares `reg` for a location "ROOT\sub\key": the root name (in any letter case) selects
 // HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, anything else leaves HKEY_CURRENT_USER and is dropped;
 // the component name is appended as the last segment and the key is opened or created. The
 // outcome of opening is not checked: a key that could not be opened makes the writes fail later.

@@ -12,6 +12,7 @@
 
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
+#include "platform/text_codec.h"
 #include "support/scratch.h"
 
 namespace tavex::platform {
@@ -108,7 +109,11 @@ TEST_F(RegistryTest, EveryByteStringRoundTrips) {
   EXPECT_EQ(Query(key, "minus one"), std::string(4, '\xFF'));
   const std::string text = ReadFile(dir_ + "/HKEY_CURRENT_USER.reg");
   EXPECT_NE(text.find("\"cyrillic\"=\"Часы °\"\n"), std::string::npos);
-  EXPECT_NE(text.find("\"controls\"=hex(1):61,0d,0a,62,01,1b,00\n"), std::string::npos);
+  // hex(1) holds UTF-16LE text in a version 5 file.
+  EXPECT_NE(text.find("\"controls\"=hex(1):61,00,0d,00,0a,00,62,00,01,00,1b,00,00,00\n"),
+            std::string::npos);
+  EXPECT_NE(text.find("\"expand\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,00,00\n"),
+            std::string::npos);
   EXPECT_NE(text.find("\"binary\"=hex:01,02,"), std::string::npos);
   EXPECT_NE(text.find("\"qword\"=hex(b):00,01,"), std::string::npos);
   EXPECT_NE(text.find("\"minus one\"=dword:ffffffff\n"), std::string::npos);
@@ -131,8 +136,8 @@ TEST_F(RegistryTest, ReadsHandEditedFiles) {
             "  \"FlowControl\" = \"None\"\r\n"
             "\"port\"=\"COM6\"\r\n"
             "\"CustomBaudRate\"=dword:2580\r\n"
-            "\"Blob\"=hex(1):41,42,\\\r\n"
-            "  43,00\r\n"
+            "\"Blob\"=hex(1):41,00,42,00,\\\r\n"
+            "  43,00,00,00\r\n"
             "\r\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
             "@=\"default\"\r\n");
@@ -204,9 +209,10 @@ TEST_F(RegistryTest, BatchStopsAtAValueItCannotStoreAndKeepsTheOnesBefore) {
 
 TEST_F(RegistryTest, BrokenHiveIsNeverOverwrittenAndReadsAsEmpty) {
   fs::create_directories(dir_);
+  // A header the store does not know: nothing below it can be trusted.
   const std::string broken =
-      "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\n"
-      "\"Port\"=\"COM6\"\n\"BaudRate\"=\"4800\n";
+      "\n; exported\n\n\n[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\n"
+      "\"Port\"=\"COM6\"\n\"BaudRate\"=\"4800\"\n";
   WriteFile(Hklm(), broken);
   ::testing::internal::CaptureStderr();
   RegistryKey key;
@@ -220,35 +226,172 @@ TEST_F(RegistryTest, BrokenHiveIsNeverOverwrittenAndReadsAsEmpty) {
   EXPECT_NE(rc, kErrorFileNotFound);
   EXPECT_EQ(ReadFile(Hklm()), broken);
   // One diagnostic for this state of the file, naming the file and the line.
-  EXPECT_NE(diagnostics.find(Hklm() + ", line 5"), std::string::npos) << diagnostics;
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 2"), std::string::npos) << diagnostics;
   EXPECT_EQ(diagnostics.find('\n'), diagnostics.size() - 1) << diagnostics;
 }
 
-TEST_F(RegistryTest, RejectsWhatItCannotRepresent) {
-  const char* bad[] = {
-      "no header\n",
-      "Windows Registry Editor Version 5.00\n\"Port\"=\"x\"\n",  // value before a key
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=\"a\\q\"\n",
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=dword:123456789\n",
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=hex:1,xyz\n",
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=hex:01,\\",
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=\"a\" junk\n",
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=-\n",
-      "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\A]\n",
-      "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n",  // other root
-      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"P\"=\"\xE4\xB8\xAD\"\n",
+// A line the store cannot read is left out with a note naming it, the rest is read, and the
+// hive writes back byte for byte.
+TEST_F(RegistryTest, LinesItCannotReadAreLeftOutAndKept) {
+  const std::string header = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n";
+  const struct {
+    const char* lines;
+    std::size_t line;  // of the note; 0 for a key left out in silence after its own note
+  } cases[] = {
+      {"\"P\"=\"a\\q\"\n", 3},                        // unknown escape
+      {"\"P\"=dword:123456789\n", 3},                 // too many digits
+      {"\"P\"=hex:1,xyz\n", 3},                       // bad hex byte
+      {"\"P\"=hex:01,\\", 3},                         // continued past the end
+      {"\"P\"=\"a\" junk\n", 3},                      // text after the quote
+      {"\"P\"=-\n", 3},                               // a deletion
+      {"junk\n", 3},                                  // neither key nor value
+      {"[-HKEY_CURRENT_USER\\A]\n\"Q\"=\"1\"\n", 3},  // a key deletion, with a value
+      {"[HKEY_LOCAL_MACHINE\\A]\n\"Q\"=\"1\"\n", 3},  // another root's key
+      {"[HKEY_CURRENT_USER\\\xE4\xB8\xAD]\n", 3},     // a key name with no Windows-1251 form
+      {"\"\xE4\xB8\xAD\"=\"1\"\n", 3},                // such a value name
+      {"\"P\"=\"\xFF\"\n", 3},                        // not UTF-8
   };
-  for (const char* text : bad) {
+  for (const auto& c : cases) {
+    const std::string text = header + c.lines + "[HKEY_CURRENT_USER\\A]\n\"Z\"=\"z\"\n";
     Hive hive;
     HiveParseError error;
-    EXPECT_FALSE(ParseHive(text, RegRoot::CurrentUser, hive, error)) << text;
-    EXPECT_GT(error.line, 0u) << text;
-    EXPECT_TRUE(hive.Keys().empty());
+    std::vector<HiveParseError> skipped;
+    ASSERT_TRUE(ParseHive(text, RegRoot::CurrentUser, hive, error, &skipped)) << text;
+    ASSERT_EQ(skipped.size(), 1u) << text;
+    EXPECT_EQ(skipped[0].line, c.line) << text;
+    const HiveKey* key = hive.Find("a");
+    ASSERT_NE(key, nullptr) << text;
+    ASSERT_EQ(key->values.size(), 1u) << text;
+    EXPECT_EQ(key->values[0].name, "Z");
+    EXPECT_EQ(FormatHive(hive, RegRoot::CurrentUser), text);
   }
+  // Only a file without its header fails, empty files are new hives.
   Hive hive;
   HiveParseError error;
+  EXPECT_FALSE(ParseHive("\nno header\n", RegRoot::CurrentUser, hive, error));
+  EXPECT_EQ(error.line, 2u);
+  EXPECT_FALSE(ParseHive(std::string_view("\xFF\xFEW\0i", 5), RegRoot::CurrentUser, hive, error));
+  EXPECT_FALSE(ParseHive("\xEF\xBB\xBFREGEDIT4\n", RegRoot::CurrentUser, hive, error));
+  EXPECT_TRUE(hive.Keys().empty());
   EXPECT_TRUE(ParseHive("", RegRoot::CurrentUser, hive, error));
   EXPECT_TRUE(ParseHive("\n \r\n", RegRoot::CurrentUser, hive, error));
+}
+
+std::string Utf16File(const std::string& utf8) {
+  std::u16string units;
+  EXPECT_TRUE(Utf8ToUtf16(utf8, units));
+  return "\xFF\xFE" + ToUtf16Le(units);
+}
+
+// Every form a registry editor writes gives an ANSI reader the same Windows-1251 bytes.
+TEST_F(RegistryTest, ReadsEveryFormARegistryEditorWrites) {
+  const std::string v5 = "Windows Registry Editor Version 5.00";
+  const std::string key = "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]";
+  const struct {
+    const char* what;
+    std::string file;
+    RegType type;
+    std::string data;
+  } cases[] = {
+      {"UTF-16LE, CR LF", Utf16File(v5 + "\r\n\r\n" + key + "\r\n\"Port\"=\"COM6\"\r\n"),
+       RegType::Sz, "COM6"},
+      {"UTF-8 with mark", "\xEF\xBB\xBF" + v5 + "\n" + key + "\n\"Port\"=\"Порт\"\n", RegType::Sz,
+       "\xCF\xEE\xF0\xF2"},
+      {"UTF-8, LF", v5 + "\n" + key + "\n\"Port\"=\"ttyUSB0\"\n", RegType::Sz, "ttyUSB0"},
+      {"REGEDIT4, Windows-1251", "REGEDIT4\r\n\r\n" + key + "\r\n\"Port\"=\"\xCF\xEE\xF0\xF2\"\r\n",
+       RegType::Sz, "\xCF\xEE\xF0\xF2"},
+      {"expandable, UTF-16LE data",
+       Utf16File(v5 + "\r\n" + key + "\r\n\"Port\"=hex(2):43,00,4f,00,4d,00,36,00,00,00\r\n"),
+       RegType::ExpandSz, "COM6"},
+      {"expandable in REGEDIT4", "REGEDIT4\n" + key + "\n\"Port\"=hex(2):43,4f,4d,36,00\n",
+       RegType::ExpandSz, "COM6"},
+      {"multi-string", v5 + "\n" + key + "\n\"Port\"=hex(7):61,00,00,00,1f,04,00,00,00,00\n",
+       RegType::MultiSz, std::string("a\0\xCF\0", 4)},
+      {"escapes", Utf16File(v5 + "\r\n" + key + "\r\n\"Port\"=\"1\\r\\n2\\0\\\\\\\"\"\r\n"),
+       RegType::Sz, std::string("1\r\n2\0\\\"", 7)},
+      // No Windows-1251 byte: the best-fit one, else "?", per UTF-16 unit.
+      {"best fit", v5 + "\n" + key + "\n\"Port\"=\"café ＣＯＭ 中 😀\"\n", RegType::Sz,
+       "cafe COM ? ??"},
+  };
+  fs::create_directories(dir_);
+  for (const auto& c : cases) {
+    WriteFile(Hklm(), c.file);
+    RegistryKey k;
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", k), 0) << c.what;
+    RegType type{};
+    EXPECT_EQ(Query(k, "Port", &type), c.data + '\0') << c.what;
+    EXPECT_EQ(type, c.type) << c.what;
+  }
+}
+
+// A save rewrites only the values it changes, in the file's encoding, mark and line ends.
+TEST_F(RegistryTest, SaveKeepsTheFileAndEveryLineItDidNotChange) {
+  const std::string before =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
+      "\"Note\"=\"café\"\r\n"
+      "\"Lines\"=\"line1\\r\\nline2\"\r\n"
+      "\"Tab\"=\"a\\tb\"\r\n"
+      "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+      "\"Wrapped\"=hex:01,02,\\\r\n    03\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
+      "\"Port\"=\"COM6\"\r\n"
+      "  \"Parity\" = \"None\"\r\n\r\n";
+  fs::create_directories(dir_);
+  ::testing::internal::CaptureStderr();
+  for (bool utf16 : {true, false}) {
+    WriteFile(Hklm(), utf16 ? Utf16File(before) : before);
+    RegistryKey key;
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
+    ASSERT_EQ(key.SetValues({{"PORT", RegType::Sz, std::string("\xCF\xEE\xF0\xF2") + '\0'},
+                             {"Parity", RegType::Sz, std::string("None") + '\0'},
+                             {"Path", RegType::ExpandSz, std::string("%\xA8%") + '\0'}}),
+              0);
+    RegistryKey other;
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\Other", other), 0);
+    ASSERT_EQ(other.SetString("Note", "cafe"), 0);  // the best-fit reading is not what it holds
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\New", other), 0);
+    std::string expected = before;
+    const auto replace = [&](const std::string& from, const std::string& to) {
+      expected.replace(expected.find(from), from.size(), to);
+    };
+    replace("\"Note\"=\"café\"", "\"Note\"=\"cafe\"");
+    replace("\"Port\"=\"COM6\"", "\"Port\"=\"Порт\"");
+    replace("= \"None\"\r\n", "= \"None\"\r\n\"Path\"=hex(2):25,00,01,04,25,00,00,00\r\n");
+    expected += "\r\n[HKEY_LOCAL_MACHINE\\Software\\New]\r\n";
+    EXPECT_EQ(ReadFile(Hklm()), utf16 ? Utf16File(expected) : expected);
+  }
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: unknown escape"), std::string::npos)
+      << diagnostics;
+}
+
+// In a REGEDIT4 file text stays Windows-1251, in hex(2) too; a new file is UTF-8.
+TEST_F(RegistryTest, WritesTextInTheFilesCharacterSet) {
+  fs::create_directories(dir_);
+  WriteFile(Hklm(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xC0\"\n");
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "k", key), 0);
+  ASSERT_EQ(key.SetString("B", "\xC1"), 0);
+  ASSERT_EQ(key.SetValue("C", RegType::ExpandSz, std::string("\xC2") + '\0'), 0);
+  EXPECT_EQ(ReadFile(Hklm()),
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xC0\"\n\"B\"=\"\xC1\"\n"
+            "\"C\"=hex(2):c2,00\n");
+  RegistryKey user;
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", user), 0);
+  ASSERT_EQ(user.SetString("B", "\xC1"), 0);
+  EXPECT_EQ(ReadFile(dir_ + "/HKEY_CURRENT_USER.reg"),
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"B\"=\"Б\"\n");
+}
+
+// Key and value names ignore the case of Cyrillic letters as well as Latin ones.
+TEST_F(RegistryTest, CyrillicNamesIgnoreLetterCase) {
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "\xCA\xEB\xFE\xF7\\\xB8", key), 0);  // Ключ\ё
+  ASSERT_EQ(key.SetString("\xC8\xEC\xFF", "1"), 0);                                        // Имя
+  RegistryKey same;
+  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, "\xEA\xCB\xDE\xD7\\\xA8", same), 0);  // кЛЮЧ\Ё
+  EXPECT_EQ(Query(same, "\xE8\xCC\xDF"), std::string("1") + '\0');                        // иМЯ
 }
 
 TEST_F(RegistryTest, UnwritableLocationFailsAndKeepsTheOldFile) {

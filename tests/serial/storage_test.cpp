@@ -15,6 +15,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
+#include "platform/text_codec.h"
 #include "serial/ComNames.h"
 #include "serial/ComPort.h"
 #include "serial/ComStorage.h"
@@ -394,9 +395,10 @@ TEST_F(StorageTest, IniRestoreFallsBackToTheCurrentSettings) {
 
 TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
   fs::create_directories(dir_);
+  // No header: nothing of the file can be trusted.
   const std::string broken =
-      "Windows Registry Editor Version "
-      "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
+      "\r\nWindows Registry Editor Version "
+      "6.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
       "\"Port\"=\"COM6\"\r\n\"BaudRate\"=4800\r\n";
   WriteFile(Hklm(), broken);
   TComPort port;
@@ -409,7 +411,7 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(port.Port(), "");  // the empty-key result
   EXPECT_EQ(ReadFile(Hklm()), broken);
-  EXPECT_NE(diagnostics.find(Hklm() + ", line 5"), std::string::npos) << diagnostics;
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 2"), std::string::npos) << diagnostics;
 
   // The registry directory's path runs through a regular file.
   WriteFile(root_ + "/file", "x");
@@ -418,6 +420,48 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
             peStoreFailed);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }), 0);
+}
+
+// A registry editor's export (UTF-16LE, CR LF) with the port as an expandable string and values
+// the store cannot read in another key: the port restores, and a save keeps the file's form and
+// every line it did not change.
+TEST_F(StorageTest, WindowsExportRestoresAndASaveKeepsItsForm) {
+  fs::create_directories(dir_);
+  const std::string before =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
+      "\"Note\"=\"caf\xC3\xA9\"\r\n"
+      "\"Lines\"=\"line1\\r\\nline2\"\r\n"
+      "\"Odd\"=\"a\\tb\"\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
+      "\"Port\"=hex(2):43,00,4f,00,4d,00,37,00,00,00\r\n"
+      "\"BaudRate\"=\"4800\"\r\n\r\n";
+  const auto utf16 = [](const std::string& utf8) {
+    std::u16string units;
+    EXPECT_TRUE(platform::Utf8ToUtf16(utf8, units));
+    return "\xFF\xFE" + platform::ToUtf16Le(units);
+  };
+  WriteFile(Hklm(), utf16(before));
+  TComPort port;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(
+      ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
+  EXPECT_EQ(port.Port(), "COM7");
+  port.SetPort("COM8");
+  EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
+            0);
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: unknown escape"), std::string::npos)
+      << diagnostics;
+  const std::string after = ReadFile(Hklm());
+  const std::string prefix = before.substr(0, before.find("\"Port\""));
+  EXPECT_TRUE(after.starts_with(utf16(prefix)));
+  const std::string rewritten = "\"Port\"=\"COM8\"\r\n\"BaudRate\"=\"4800\"\r\n\"StopBits\"=\"1\"";
+  EXPECT_NE(after.find(utf16(rewritten).substr(2)), std::string::npos);
+  port.SetPort("");
+  EXPECT_EQ(
+      ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
+  EXPECT_EQ(port.Port(), "COM8");
 }
 
 // A save that cannot write its file (here: a file size limit, which holds for root as well)
