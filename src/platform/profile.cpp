@@ -1,10 +1,14 @@
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
 #include <vector>
 
+#include "platform/name_case.h"
 #include "platform/registry.h"
 #include "platform/registry_file.h"
+#include "platform/text_codec.h"
 
 namespace tavex::platform {
 namespace {
@@ -26,17 +30,76 @@ std::string_view Unquote(std::string_view s) {
   return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
+// A profile file's text as the lookups see it, and how a rewrite encodes it again. A file with a
+// byte-order mark (UTF-16LE or UTF-8) holds Unicode text, kept here as UTF-8; the caller's names
+// and values are Windows-1251 and are converted at the edge, as Windows does for the ANSI calls.
+// Any other file holds the caller's bytes as they are.
+struct Document {
+  enum class Encoding { Ansi, Utf8, Utf16Le };
+  Encoding encoding = Encoding::Ansi;
+  std::string text;
+  std::string tail;  // the odd last byte of a UTF-16 file, kept as it was
+  std::string lineEnd = "\r\n";
+
+  bool Unicode() const { return encoding != Encoding::Ansi; }
+  std::string ToCaller(std::string_view s, bool* exact = nullptr) const {
+    if (!Unicode()) return std::string(s);
+    std::u16string units;
+    if (!Utf8ToUtf16(s, units) && exact != nullptr) *exact = false;
+    return Utf16ToAnsi(units, exact);
   }
-  return true;
+  std::string ToFile(std::string_view bytes) const {
+    return Unicode() ? Utf16ToUtf8(AnsiToUtf16(bytes)) : std::string(bytes);
+  }
+  // A name of the file against a name of the caller.
+  bool SameName(std::string_view inFile, std::string_view callers) const {
+    bool exact = true;
+    const std::string name = ToCaller(inFile, &exact);
+    return exact && EqualsNoCase(name, callers);
+  }
+};
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Mark = "\xFF\xFE";
+
+Document Decode(std::string_view raw) {
+  Document doc;
+  if (raw.starts_with(kUtf16Mark)) {
+    raw.remove_prefix(kUtf16Mark.size());
+    doc.encoding = Document::Encoding::Utf16Le;
+    doc.text = Utf16ToUtf8(FromUtf16Le(raw));
+    if (raw.size() % 2 != 0) doc.tail = std::string(raw.substr(raw.size() - 1));
+  } else if (raw.starts_with(kUtf8Mark)) {
+    raw.remove_prefix(kUtf8Mark.size());
+    doc.encoding = Document::Encoding::Utf8;
+    doc.text.assign(raw);
+  } else {
+    doc.text.assign(raw);
+  }
+  const std::size_t end = doc.text.find_first_of("\r\n");
+  if (end != std::string::npos) {
+    doc.lineEnd = doc.text.compare(end, 2, "\r\n") == 0 ? "\r\n" : doc.text.substr(end, 1);
+  }
+  return doc;
+}
+
+std::string Encode(const Document& doc, const std::string& text) {
+  switch (doc.encoding) {
+    case Document::Encoding::Utf16Le: {
+      std::u16string units;
+      Utf8ToUtf16(text, units);
+      return std::string(kUtf16Mark) + ToUtf16Le(units) + doc.tail;
+    }
+    case Document::Encoding::Utf8:
+      return std::string(kUtf8Mark) + text;
+    case Document::Encoding::Ansi:
+      break;
+  }
+  return text;
 }
 
 // One line of the file with its line end, so that untouched lines are written back as they were.
+// A line ends in CR LF, LF or a bare CR.
 struct Line {
   std::string_view body;
   std::string_view full;
@@ -45,11 +108,10 @@ struct Line {
 std::vector<Line> SplitLines(std::string_view text) {
   std::vector<Line> lines;
   while (!text.empty()) {
-    std::size_t end = text.find('\n');
+    std::size_t end = text.find_first_of("\r\n");
     std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    std::string_view body = text.substr(0, end == std::string_view::npos ? text.size() : end);
-    if (!body.empty() && body.back() == '\r') body.remove_suffix(1);
-    lines.push_back(Line{body, text.substr(0, next)});
+    if (end != std::string_view::npos && text.compare(end, 2, "\r\n") == 0) ++next;
+    lines.push_back(Line{text.substr(0, std::min(end, text.size())), text.substr(0, next)});
     text.remove_prefix(next);
   }
   return lines;
@@ -78,11 +140,11 @@ std::optional<Entry> KeyEntry(std::string_view body) {
 }
 
 // Lines [begin, end) of the first section with this name; begin is its header line.
-bool FindSection(const std::vector<Line>& lines, std::string_view section, std::size_t& begin,
-                 std::size_t& end) {
+bool FindSection(const Document& doc, const std::vector<Line>& lines, std::string_view section,
+                 std::size_t& begin, std::size_t& end) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     auto name = SectionName(lines[i].body);
-    if (!name || !SameName(*name, section)) continue;
+    if (!name || !doc.SameName(*name, section)) continue;
     begin = i;
     for (end = i + 1; end < lines.size() && !SectionName(lines[end].body); ++end) {
     }
@@ -104,93 +166,129 @@ std::string ProfilePath(const std::string& fileName) {
 
 std::string ProfileLookup(std::string_view text, std::string_view section, std::string_view key,
                           std::string_view defaultText, std::size_t bufferSize) {
-  std::string_view result;
+  const Document doc = Decode(text);
+  std::string result;
   bool found = false;
-  std::vector<Line> lines = SplitLines(text);
+  std::vector<Line> lines = SplitLines(doc.text);
   std::size_t begin = 0;
   std::size_t end = 0;
   section = Trim(section);
   key = Trim(key);
-  if (FindSection(lines, section, begin, end)) {
+  if (FindSection(doc, lines, section, begin, end)) {
     for (std::size_t i = begin + 1; i < end && !found; ++i) {
       auto entry = KeyEntry(lines[i].body);
-      if (entry && SameName(entry->name, key)) {
-        result = Unquote(entry->value);
+      if (entry && doc.SameName(entry->name, key)) {
+        result = doc.ToCaller(Unquote(entry->value));
         found = true;
       }
     }
   }
   if (!found) {
     while (!defaultText.empty() && defaultText.back() == ' ') defaultText.remove_suffix(1);
-    result = Unquote(defaultText);
+    result = std::string(Unquote(defaultText));
   }
   if (bufferSize == 0) return {};
-  return std::string(result.substr(0, bufferSize - 1));
+  return result.substr(0, std::min(result.size(), bufferSize - 1));
 }
 
-int ProfileEdit(std::string_view text, const std::optional<std::string>& section,
-                const std::optional<std::string>& key, const std::optional<std::string>& value,
-                std::string& next, bool& changed) {
-  changed = false;
-  next.assign(text);
+namespace {
+
+// EINVAL for names and values that cannot be written as one line of the file.
+int CheckEdit(const std::optional<std::string>& section, const std::optional<std::string>& key,
+              const std::optional<std::string>& value) {
   if (!section) return key || value ? EINVAL : 0;
   const std::string_view sectionName = Trim(*section);
   if (sectionName.empty() || HasLineBreak(sectionName) ||
       sectionName.find(']') != std::string_view::npos) {
     return EINVAL;
   }
-  std::string_view keyName;
   if (key) {
-    keyName = Trim(*key);
+    const std::string_view keyName = Trim(*key);
     if (keyName.empty() || HasLineBreak(keyName) || keyName.find('=') != std::string_view::npos ||
         keyName.front() == '[' || keyName.front() == ';') {
       return EINVAL;
     }
   }
-  if (value && HasLineBreak(*value)) return EINVAL;
+  return value && HasLineBreak(*value) ? EINVAL : 0;
+}
 
-  std::vector<Line> lines = SplitLines(text);
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  const bool haveSection = FindSection(lines, sectionName, begin, end);
-  auto rebuild = [&](std::size_t from, std::size_t to, const std::string& insert) {
+// One change to the file's lines: lines [from, to) are replaced by `insert`.
+class LineEdit {
+ public:
+  LineEdit(const Document& doc, std::string& next, bool& changed)
+      : doc_(doc), lines_(SplitLines(doc.text)), next_(next), changed_(changed) {}
+
+  const std::vector<Line>& Lines() const { return lines_; }
+  std::string Entry(std::string_view name, std::string_view value) const {
+    return doc_.ToFile(name) + "=" + doc_.ToFile(value) + doc_.lineEnd;
+  }
+  std::string Header(std::string_view section) const {
+    return "[" + doc_.ToFile(section) + "]" + doc_.lineEnd;
+  }
+
+  void Replace(std::size_t from, std::size_t to, const std::string& insert) {
     std::string out;
-    for (std::size_t i = 0; i < from; ++i) out += lines[i].full;
+    for (std::size_t i = 0; i < from; ++i) out += lines_[i].full;
     // A last line without its line end gets one before anything follows it.
-    if (from > 0 && !insert.empty() && !lines[from - 1].full.ends_with('\n')) out += "\r\n";
+    if (from > 0 && !insert.empty() && lines_[from - 1].full.size() == lines_[from - 1].body.size())
+      out += doc_.lineEnd;
     out += insert;
-    for (std::size_t i = to; i < lines.size(); ++i) out += lines[i].full;
-    next = out;
-    changed = true;
-  };
+    for (std::size_t i = to; i < lines_.size(); ++i) out += lines_[i].full;
+    next_ = Encode(doc_, out);
+    changed_ = true;
+  }
 
-  if (!key) {
-    if (haveSection) rebuild(begin, end, "");
-    return 0;
-  }
-  if (!haveSection) {
-    if (value) {
-      rebuild(
-          lines.size(), lines.size(),
-          "[" + std::string(sectionName) + "]\r\n" + std::string(keyName) + "=" + *value + "\r\n");
-    }
-    return 0;
-  }
+ private:
+  const Document& doc_;
+  std::vector<Line> lines_;
+  std::string& next_;
+  bool& changed_;
+};
+
+// Sets, rewrites or deletes `keyName` in the section at lines [begin, end).
+void EditKey(const Document& doc, LineEdit& edit, std::size_t begin, std::size_t end,
+             std::string_view keyName, const std::optional<std::string>& value) {
+  const std::vector<Line>& lines = edit.Lines();
   for (std::size_t i = begin + 1; i < end; ++i) {
     auto entry = KeyEntry(lines[i].body);
-    if (!entry || !SameName(entry->name, keyName)) continue;
+    if (!entry || !doc.SameName(entry->name, keyName)) continue;
     if (!value) {
-      rebuild(i, i + 1, "");
-    } else if (Unquote(entry->value) != *value) {
-      rebuild(i, i + 1, std::string(entry->name) + "=" + *value + "\r\n");
+      edit.Replace(i, i + 1, "");
+    } else if (doc.ToCaller(Unquote(entry->value)) != *value) {
+      // The key keeps its name as the file spells it.
+      edit.Replace(i, i + 1, std::string(entry->name) + "=" + doc.ToFile(*value) + doc.lineEnd);
     }
-    return 0;
+    return;
   }
-  if (!value) return 0;
+  if (!value) return;
   // A new key follows the last non-blank line of its section.
   std::size_t at = end;
   while (at > begin + 1 && Trim(lines[at - 1].body).empty()) --at;
-  rebuild(at, at, std::string(keyName) + "=" + *value + "\r\n");
+  edit.Replace(at, at, edit.Entry(keyName, *value));
+}
+
+}  // namespace
+
+int ProfileEdit(std::string_view text, const std::optional<std::string>& section,
+                const std::optional<std::string>& key, const std::optional<std::string>& value,
+                std::string& next, bool& changed) {
+  changed = false;
+  next.assign(text);
+  if (int rc = CheckEdit(section, key, value); rc != 0 || !section) return rc;
+  const std::string_view sectionName = Trim(*section);
+  const Document doc = Decode(text);
+  LineEdit edit(doc, next, changed);
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  const bool haveSection = FindSection(doc, edit.Lines(), sectionName, begin, end);
+  if (!key) {
+    if (haveSection) edit.Replace(begin, end, "");
+  } else if (haveSection) {
+    EditKey(doc, edit, begin, end, Trim(*key), value);
+  } else if (value) {
+    const std::size_t count = edit.Lines().size();
+    edit.Replace(count, count, edit.Header(sectionName) + edit.Entry(Trim(*key), *value));
+  }
   return 0;
 }
 

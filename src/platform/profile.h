@@ -1,9 +1,11 @@
 // Profile (INI) files: sections of name=value lines, read and written the way the classic
-// private-profile functions do. Names compare case-insensitively (ASCII), names and values are
-// trimmed of blanks and control whitespace (0x09-0x0D), one pair of matching quotes around a
-// value is removed on read, and the first matching section and key win. Writes keep every other
-// line (comments included) and replace the file atomically under a lock on its directory.
-// Values are bytes; the file holds them unchanged.
+// private-profile functions do. Names compare ignoring letter case (see name_case.h), names and
+// values are trimmed of blanks and control whitespace (0x09-0x0D), one pair of matching quotes
+// around a value is removed on read, and the first matching section and key win. Lines end in
+// CR LF, LF or a bare CR. Writes keep every other line (comments included) and the file's
+// encoding and line ends, and replace the file atomically under a lock on its directory.
+// A file without a byte-order mark holds the caller's bytes unchanged; one with a UTF-16LE or
+// UTF-8 byte-order mark holds Unicode text, which the caller reads and writes as Windows-1251.
 #pragma once
 
 #include <cstddef>

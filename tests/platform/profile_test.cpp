@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/profile.h"
+#include "platform/text_codec.h"
 #include "support/scratch.h"
 
 namespace tavex::platform {
@@ -65,15 +66,15 @@ TEST(ProfileEdit, KeepsOtherLinesAndPlacesNewOnes) {
   bool changed = false;
   ASSERT_EQ(ProfileEdit(text, "comport", "BaudRate", "4800", next, changed), 0);
   EXPECT_TRUE(changed);
-  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\nBaudRate=4800\r\n\n[Other]\nx=1");
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\nBaudRate=4800\n\n[Other]\nx=1");
   ASSERT_EQ(ProfileEdit(text, "ComPort", "port", "COM7", next, changed), 0);
-  EXPECT_EQ(next, "; settings\n[ComPort]\nPort=COM7\r\n; keep me\n\n[Other]\nx=1");
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort=COM7\n; keep me\n\n[Other]\nx=1");
   ASSERT_EQ(ProfileEdit(text, "ComPort", "Port", "COM6", next, changed), 0);
   EXPECT_FALSE(changed);  // the value already stored
   ASSERT_EQ(ProfileEdit(text, "New", "k", "", next, changed), 0);
-  EXPECT_EQ(next, text + "\r\n[New]\r\nk=\r\n");
+  EXPECT_EQ(next, text + "\n[New]\nk=\n");  // in the file's own line ends
   ASSERT_EQ(ProfileEdit(text, "Other", "y", "2", next, changed), 0);
-  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\n\n[Other]\nx=1\r\ny=2\r\n");
+  EXPECT_EQ(next, "; settings\n[ComPort]\nPort = COM6\n; keep me\n\n[Other]\nx=1\ny=2\n");
   ASSERT_EQ(ProfileEdit(text, "ComPort", "Port", std::nullopt, next, changed), 0);
   EXPECT_EQ(next, "; settings\n[ComPort]\n; keep me\n\n[Other]\nx=1");
   ASSERT_EQ(ProfileEdit(text, "comport", std::nullopt, std::nullopt, next, changed), 0);
@@ -87,6 +88,70 @@ TEST(ProfileEdit, KeepsOtherLinesAndPlacesNewOnes) {
   EXPECT_EQ(ProfileEdit(text, "S]", "k", "v", next, changed), EINVAL);
   EXPECT_EQ(ProfileEdit(text, "S", "[k", "v", next, changed), EINVAL);
   EXPECT_EQ(ProfileEdit(text, std::nullopt, "k", "v", next, changed), EINVAL);
+}
+
+std::string Utf16File(const std::string& utf8) {
+  std::u16string units;
+  EXPECT_TRUE(Utf8ToUtf16(utf8, units));
+  return "\xFF\xFE" + ToUtf16Le(units);
+}
+
+// Every form of file gives the caller the same Windows-1251 bytes, with names in any letter case.
+TEST(ProfileLookup, ReadsEveryEncodingAndLineEnd) {
+  const struct {
+    const char* what;
+    std::string file;
+  } cases[] = {
+      {"CR LF", "[Порт]\r\nИмя=Значение\r\n"},
+      {"LF", "; x\n[Порт]\nИмя=Значение\n"},
+      {"bare CR", "[Other]\rИмя=no\r[Порт]\rИмя=Значение\r"},
+      {"UTF-8 mark", "\xEF\xBB\xBF[Порт]\r\nИмя=Значение\r\n"},
+      {"UTF-16LE", Utf16File("[Порт]\r\nИмя=Значение\r\n")},
+      {"UTF-16LE, LF", Utf16File("[ПОРТ]\nиМЯ = \"Значение\"\n")},
+  };
+  // Without a byte-order mark the file holds the caller's bytes.
+  std::string ansi;
+  for (const auto& c : cases) {
+    std::string file = c.file;
+    if (!file.starts_with("\xEF\xBB\xBF") && !file.starts_with("\xFF\xFE")) {
+      ASSERT_TRUE(Utf8ToCp1251(file, file));
+    }
+    // "порт" and "имя": the same names in lower case.
+    EXPECT_EQ(ProfileLookup(file, "\xEF\xEE\xF0\xF2", "\xE8\xEC\xFF", "d"),
+              "\xC7\xED\xE0\xF7\xE5\xED\xE8\xE5")
+        << c.what;
+  }
+  // A character without a Windows-1251 byte reads as an ANSI program gets it.
+  EXPECT_EQ(ProfileLookup(Utf16File("[s]\r\nk=café\r\n"), "s", "k", ""), "cafe");
+}
+
+// A write keeps the file's encoding, byte-order mark and line ends.
+TEST(ProfileEdit, KeepsTheEncodingAndLineEnds) {
+  const struct {
+    const char* what;
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {"bare CR", "[s]\rk=1\r", "[s]\rk=1\rN=\xC8\r"},
+      {"UTF-8 mark", "\xEF\xBB\xBF[s]\nk=1\n", "\xEF\xBB\xBF[s]\nk=1\nN=И\n"},
+      {"UTF-16LE", Utf16File("[s]\r\nk=1\r\n"), Utf16File("[s]\r\nk=1\r\nN=И\r\n")},
+      {"UTF-16LE, no last line end", Utf16File("[s]\r\nk=1"), Utf16File("[s]\r\nk=1\r\nN=И\r\n")},
+      {"UTF-16LE, new section", Utf16File("[t]\n"), Utf16File("[t]\n[S]\nN=И\n")},
+  };
+  for (const auto& c : cases) {
+    std::string next;
+    bool changed = false;
+    ASSERT_EQ(ProfileEdit(c.before, "S", "N", "\xC8", next, changed), 0) << c.what;
+    EXPECT_TRUE(changed) << c.what;
+    EXPECT_EQ(next, c.after) << c.what;
+  }
+  std::string next;
+  bool changed = false;
+  const std::string utf16 = Utf16File("[s]\r\nk=Ёлка\r\n");
+  ASSERT_EQ(ProfileEdit(utf16, "s", "K", "\xA8\xEB\xEA\xE0", next, changed), 0);
+  EXPECT_FALSE(changed);
+  ASSERT_EQ(ProfileEdit(utf16, "s", "K", "x", next, changed), 0);
+  EXPECT_EQ(next, Utf16File("[s]\r\nk=x\r\n"));
 }
 
 class ProfileFileTest : public ::testing::Test {
