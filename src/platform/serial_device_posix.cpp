@@ -320,8 +320,13 @@ class PosixSerialDevice final : public SerialDevice {
 
   int SetEventMask(std::uint32_t mask) override {
     std::lock_guard lock(mu_);
+    // Bytes that came before this call arrived under the old mask: taken in now, they raise
+    // nothing under the new one, as a comm driver only reports arrivals while the mask holds.
+    const bool wasHungUp = hungUp_;
+    if (!hungUp_) DrainLocked();
     mask_ = mask;
     pending_ = 0;
+    if (!wasHungUp && hungUp_) RaiseLocked(kEvErr);  // a hang-up found just now is still news
     ++maskGeneration_;
     // New baselines, so that only changes after this call are reported.
     if (modemSupported_ && !hungUp_) tty::ModemLines(fd_, lastModem_);

@@ -530,6 +530,22 @@ TEST_F(SerialDeviceTest, RxCharReportsArrivalsNotBytesStillWaiting) {
   EXPECT_EQ(occurred, kEvRxChar);
 }
 
+// Bytes that arrived while the mask lacked EV_RXCHAR are no arrival once it holds it.
+TEST_F(SerialDeviceTest, RxCharIsNotRaisedForBytesFromBeforeTheMaskHeldIt) {
+  for (std::uint32_t before : {0u, kEvTxEmpty, kEvRxChar}) {
+    ASSERT_EQ(device_->SetEventMask(before), 0);
+    Send("early");
+    ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvTxEmpty), 0);
+    std::uint32_t occurred = 0;
+    EXPECT_EQ(WaitWithLimit(occurred, 200ms), ECANCELED) << before;
+    EXPECT_EQ(Waiting(), 5u) << before;
+    Send("x");
+    EXPECT_EQ(WaitWithLimit(occurred, 2s), 0) << before;
+    EXPECT_EQ(occurred, kEvRxChar) << before;
+    ASSERT_EQ(device_->Purge(kPurgeRxClear), 0);
+  }
+}
+
 TEST_F(SerialDeviceTest, EventCharacterRaisesRxFlag) {
   LineSettings s;
   s.evtChar = '\n';
@@ -556,10 +572,9 @@ TEST_F(SerialDeviceTest, EventCharacterRaisesRxFlag) {
 TEST_F(SerialDeviceTest, PurgeEmptiesOurQueueAndTheKernels) {
   SetReadTimeouts(kMax, 0, 0);
   Send("stale bytes");
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);
-  std::uint32_t occurred = 0;
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);  // drained into our queue
-  Send("more");                               // still in the kernel
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);  // drains them into our queue
+  EXPECT_EQ(Waiting(), 11u);
+  Send("more");  // still in the kernel
   ASSERT_EQ(device_->Purge(kPurgeRxClear | kPurgeTxClear), 0);
   EXPECT_EQ(Waiting(), 0u);
   EXPECT_EQ(ReadString(20), "");
