@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "platform/exclusive_tty.h"
 #include "platform/pseudo_terminal.h"
+#include "platform/unique_fd.h"
 
 namespace tavex::clocksim {
 
@@ -22,18 +24,17 @@ class SimLine {
   // Closes the line; the far end of a pseudo-terminal sees a hang-up.
   void Close();
 
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
+  bool IsOpen() const { return device_.IsOpen() || pty_.IsOpen(); }
+  int Fd() const { return device_.IsOpen() ? device_.Fd() : pty_.MasterFd(); }
   // The path the operator program opens: the slave of the pseudo-terminal, or the device.
   const std::string& PortPath() const { return portPath_; }
 
  private:
   platform::PseudoTerminal pty_;
-  int fd_ = -1;
   // The simulator keeps the slave open too. Without it the master reads EIO and polls as hung
   // up whenever the program has closed its port, which it does between exchanges.
-  int heldSlave_ = -1;
-  bool ownsFd_ = false;
+  platform::UniqueFd heldSlave_;
+  platform::ExclusiveTty device_;
   std::string portPath_;
 };
 

@@ -4,16 +4,13 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace tavex::platform {
 
 class PseudoTerminal {
  public:
   PseudoTerminal() = default;
-  ~PseudoTerminal();
-  PseudoTerminal(const PseudoTerminal&) = delete;
-  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-  PseudoTerminal(PseudoTerminal&& other) noexcept;
-  PseudoTerminal& operator=(PseudoTerminal&& other) noexcept;
 
   // Creates the pair, both ends raw, the master non-blocking and close-on-exec. The slave is
   // not kept open, so the port can open it exclusively. Returns 0 or an errno value.
@@ -21,12 +18,12 @@ class PseudoTerminal {
   // Closes the master: the slave side sees a hang-up.
   void Close();
 
-  int MasterFd() const { return master_; }
+  int MasterFd() const { return master_.Get(); }
   const std::string& SlavePath() const { return slavePath_; }
-  bool IsOpen() const { return master_ >= 0; }
+  bool IsOpen() const { return master_.IsOpen(); }
 
  private:
-  int master_ = -1;
+  UniqueFd master_;
   std::string slavePath_;
 };
 
