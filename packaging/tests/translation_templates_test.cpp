@@ -88,7 +88,8 @@ TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCo
   for (int code = 1; code <= 23; ++code) offered.push_back(tavex::ComErrorText(code));
 
   // The suffix as the program appends it, with the system code put back as its placeholder.
-  const std::string withCode = tavex::EComPort(tavex::peOpenFailed, 4321).what();
+  const std::string withCode =
+      tavex::EComPort(tavex::peOpenFailed, tavex::platform::Errno{4321}).what();
   ASSERT_EQ(withCode.rfind(offered.front(), 0), 0u) << withCode;
   std::string suffix = withCode.substr(offered.front().size());
   const auto code = suffix.find("4321");
@@ -134,7 +135,7 @@ TEST(PackagingTranslationTemplates, CatalogueMadeFromTheTemplatesTranslatesError
   ScratchRegistry registry;
 
   EXPECT_EQ(tavex::ComErrorText(tavex::peStoreFailed), "<Failed to store settings>");
-  EXPECT_STREQ(tavex::EComPort(tavex::peOpenFailed, 13).what(),
+  EXPECT_STREQ(tavex::EComPort(tavex::peOpenFailed, tavex::platform::Errno{13}).what(),
                "<Unable to open com port>< (win error code: 13)>");
 
   int argc = 1;

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 
 #include "platform/name_case.h"
 #include "platform/registry.h"
+#include "platform/serial_ports.h"
 
 namespace tavex {
 namespace {
@@ -47,50 +46,25 @@ int DigitValue(char c, int base) {
   return d < base ? d : -1;
 }
 
-// Kernel serial devices: entries with a "device" link. A ttyS entry whose "type" reads 0 is a
-// placeholder the driver registers whether or not a UART is there.
-int ScanKernelPorts(const std::string& directory, bool& present, std::vector<std::string>& names) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::directory_iterator it(directory, ec);
-  if (ec) {
-    present = false;
-    return ec.value() == ENOENT || ec.value() == ENOTDIR ? 0 : ec.value();
-  }
-  present = true;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    const fs::path entry = it->path();
-    std::error_code linkError;
-    if (!fs::exists(fs::symlink_status(entry / "device", linkError))) continue;
-    const std::string name = entry.filename().string();
-    if (name.starts_with("ttyS")) {
-      std::ifstream typeFile(entry / "type");
-      std::string type;
-      if (typeFile >> type && type == "0") continue;
-    }
-    names.push_back(name);
-  }
-  return ec ? ec.value() : 0;
-}
-
 // Ports that virtual-port software registers in the hive; only those whose device is there.
-int ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
+platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
   platform::RegistryKey key;
   int rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
                                        "HARDWARE\\DEVICEMAP\\SERIALCOMM", key);
   present = rc == 0;
-  if (rc == platform::kErrorFileNotFound) return 0;
-  if (rc != 0) return rc;
+  if (rc == platform::kErrorFileNotFound) return platform::RegResult{0};
+  if (rc != 0) return platform::RegResult{rc};
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
     std::string data;
     platform::RegType type{};
     rc = key.EnumValue(index, name, 256, type, data, 256);
-    if (rc == platform::kErrorNoMoreItems) return 0;
-    if (rc != 0) return rc;
+    if (rc == platform::kErrorNoMoreItems) return platform::RegResult{0};
+    if (rc != 0) return platform::RegResult{rc};
     std::string port = data.substr(0, data.find('\0'));
     std::error_code ec;
-    if (!port.empty() && std::filesystem::exists(DevicePath(port), ec)) names.push_back(port);
+    if (!port.empty() && std::filesystem::exists(platform::DevicePath(port), ec))
+      names.push_back(port);
   }
 }
 
@@ -198,12 +172,12 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
   std::vector<std::string> names;
   bool kernelPresent = false;
   bool registeredPresent = false;
-  if (int rc = ScanKernelPorts(sysfsTtyDirectory, kernelPresent, names); rc != 0) {
-    throw EComPort(peRegistry, rc);
-  }
-  if (int rc = ScanRegisteredPorts(registeredPresent, names); rc != 0)
-    throw EComPort(peRegistry, rc);
-  if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, ENOENT);
+  const platform::Errno scanned =
+      platform::ScanSerialDevices(sysfsTtyDirectory, kernelPresent, names);
+  if (scanned != platform::kNoError) throw EComPort(peRegistry, scanned);
+  const platform::RegResult listed = ScanRegisteredPorts(registeredPresent, names);
+  if (listed != platform::RegResult{0}) throw EComPort(peRegistry, listed);
+  if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, platform::kErrnoNotFound);
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return platform::LessNoCase(a, b);
   });
@@ -211,7 +185,7 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
 }
 
 void ListComPorts(std::vector<std::string>& target) {
-  ListComPortsFrom("/sys/class/tty", target);
+  ListComPortsFrom(platform::kTtyClassDirectory, target);
 }
 
 }  // namespace tavex

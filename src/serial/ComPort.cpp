@@ -1,7 +1,6 @@
 #include "serial/ComPort.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -10,6 +9,7 @@
 
 #include "platform/catalog.h"
 #include "platform/serial_device.h"
+#include "platform/serial_ports.h"
 #include "serial/ComThread.h"
 #include "serial/Handover.h"
 
@@ -76,13 +76,17 @@ std::string FormatSuffix(const std::string& suffix, int systemCode) {
 }
 
 // The one place where a failed device call becomes the port's error.
+[[noreturn]] void RaiseDeviceError(TPortError errorCode, platform::Errno error) {
+  throw EComPort(errorCode, error);
+}
+// The device's operations answer errno values.
 [[noreturn]] void RaiseDeviceError(TPortError errorCode, int errnoValue) {
-  throw EComPort(errorCode, errnoValue);
+  RaiseDeviceError(errorCode, platform::Errno{errnoValue});
 }
 
 // Device calls on a closed port fail as the system fails a call on an invalid handle.
 platform::SerialDevice& DeviceOrRaise(platform::SerialDevice* device, TPortError errorCode) {
-  if (device == nullptr) RaiseDeviceError(errorCode, EBADF);
+  if (device == nullptr) RaiseDeviceError(errorCode, platform::kErrnoBadDescriptor);
   return *device;
 }
 
@@ -115,7 +119,13 @@ const std::string& ComErrorText(int errorCode) {
 EComPort::EComPort(TPortError errorCode)
     : std::runtime_error(ComErrorText(errorCode)), errorCode_(errorCode), systemCode_(-1) {}
 
-EComPort::EComPort(TPortError errorCode, int systemCode)
+EComPort::EComPort(TPortError errorCode, platform::Errno systemCode)
+    : EComPort(errorCode, platform::Value(systemCode), WithCode{}) {}
+
+EComPort::EComPort(TPortError errorCode, platform::RegResult systemCode)
+    : EComPort(errorCode, platform::Value(systemCode), WithCode{}) {}
+
+EComPort::EComPort(TPortError errorCode, int systemCode, WithCode)
     : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
       errorCode_(errorCode),
       systemCode_(systemCode) {}
@@ -136,11 +146,6 @@ void ReportException(const std::exception& error) {
   } else {
     std::cerr << error.what() << std::endl;
   }
-}
-
-std::string DevicePath(const std::string& port) {
-  if (!port.empty() && port.front() == '/') return port;
-  return "/dev/" + port;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -522,8 +527,9 @@ void TCustomComPort::Close() {
 
 void TCustomComPort::OpenDevice() {
   int error = 0;
-  auto device = platform::SerialDevice::Open(DevicePath(port_), error);
-  if (!device) RaiseDeviceError(peOpenFailed, error != 0 ? error : EIO);
+  auto device = platform::SerialDevice::Open(platform::DevicePath(port_), error);
+  if (!device)
+    RaiseDeviceError(peOpenFailed, error != 0 ? platform::Errno{error} : platform::kErrnoIo);
   device_ = std::move(device);
 }
 
@@ -597,7 +603,7 @@ void TCustomComPort::ApplyBufferSizes() {
   auto& device = DeviceOrRaise(device_.get(), peSetupCommFailed);
   // A negative size would reach the device as a queue of gigabytes.
   if (buffer_->InputSize() < 0 || buffer_->OutputSize() < 0)
-    RaiseDeviceError(peSetupCommFailed, EINVAL);
+    RaiseDeviceError(peSetupCommFailed, platform::kErrnoInvalidArgument);
   int error = device.SetupQueues(static_cast<std::uint32_t>(buffer_->InputSize()),
                                  static_cast<std::uint32_t>(buffer_->OutputSize()));
   if (error != 0) RaiseDeviceError(peSetupCommFailed, error);

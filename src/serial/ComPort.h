@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_code.h"
 #include "serial/ComSet.h"
 
 namespace tavex::platform {
@@ -85,16 +86,21 @@ enum TPortError : std::int32_t {
   peRegistry,            // "Registry error": listing the installed ports
 };
 
-// The port's exception: an entry of the message table and the system's error code (an errno
-// value here), or -1 when the failure has none.
+// The port's exception: an entry of the message table and the system's code of the failure (an
+// errno value, or a result of the registry store), or -1 when the failure has none.
 class EComPort : public std::runtime_error {
  public:
-  explicit EComPort(TPortError errorCode);         // SystemCode -1
-  EComPort(TPortError errorCode, int systemCode);  // message gets " (win error code: %d)"
+  explicit EComPort(TPortError errorCode);  // SystemCode -1
+  // The message gets " (win error code: %d)" with the code.
+  EComPort(TPortError errorCode, platform::Errno systemCode);
+  EComPort(TPortError errorCode, platform::RegResult systemCode);
   TPortError ErrorCode() const noexcept { return errorCode_; }
   int SystemCode() const noexcept { return systemCode_; }
 
  private:
+  struct WithCode {};
+  EComPort(TPortError errorCode, int systemCode, WithCode);
+
   TPortError errorCode_;
   int systemCode_;
 };
@@ -246,10 +252,6 @@ class IniAccessor;       // serial/ComStorage.h
 class THandover;         // serial/Handover.h
 class TComThread;        // serial/ComThread.h
 class TComNotifyTarget;  // serial/ComThread.h: stands in for the notification window
-
-// Maps a port name to a device path: a name without "/" is a device under /dev ("ttyUSB0",
-// "COM6" where a udev rule made that link); a name starting with "/" is the path itself.
-std::string DevicePath(const std::string& port);
 
 class TCustomComPort {
  public:

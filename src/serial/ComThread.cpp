@@ -108,7 +108,7 @@ TComThread::TComThread(TCustomComPort& port, TComEvents events, TSyncMethod sync
   if (error != 0) {
     // The port still works without notifications; say so instead of failing the open.
     finished_ = true;
-    ReportException(EComPort(peWaitForEventFailed, error));
+    ReportException(EComPort(peWaitForEventFailed, platform::Errno{error}));
     return;
   }
   thread_ = std::thread([this] { Run(); });

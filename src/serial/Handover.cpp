@@ -33,11 +33,9 @@ struct THandover::State {
   unsigned long long wakes = 0;
 };
 
-THandover::THandover() : state_(new State) {}
+THandover::THandover() : state_(std::make_unique<State>()) {}
 
-THandover::~THandover() {
-  delete state_;
-}
+THandover::~THandover() = default;
 
 THandover& THandover::Main() {
   static THandover main;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 namespace tavex {
 
@@ -35,7 +36,7 @@ class THandover {
   struct State;  // opaque
 
  private:
-  State* state_;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tavex

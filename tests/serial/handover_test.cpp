@@ -37,7 +37,7 @@ TEST(Handover, SendCarriesTheExceptionBackToTheSender) {
   std::atomic<bool> finished{false};
   std::thread sender([&] {
     try {
-      handover.Send([] { throw EComPort(peModemStatusFailed, 5); });
+      handover.Send([] { throw EComPort(peModemStatusFailed, platform::Errno{5}); });
     } catch (const EComPort& e) {
       caught = e.what();
     }

@@ -31,8 +31,8 @@ TEST(PortMessages, TextsAndSuffixComeFromTheCatalogue) {
   ::setenv("TAVEX_LOCALE_DIR", root.c_str(), 1);
   ::setenv("LANG", "ru_RU.UTF-8", 1);
 
-  EComPort open(peOpenFailed, 13);
-  EComPort busy(peOpenFailed, 16);
+  EComPort open(peOpenFailed, platform::Errno{13});
+  EComPort busy(peOpenFailed, platform::Errno{16});
   EXPECT_STREQ(open.what(), "Не удалось открыть порт (%s код ошибки: 13)");
   EXPECT_STREQ(busy.what(), "Не удалось открыть порт (%s код ошибки: 16)");
   EXPECT_STREQ(EComPort(peSetWhileConnected).what(), "Cannot set property while connected")

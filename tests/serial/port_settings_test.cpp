@@ -11,6 +11,7 @@
 
 #include "platform/pseudo_terminal.h"
 #include "platform/serial_device.h"
+#include "platform/serial_ports.h"
 #include "serial/ComPort.h"
 
 namespace tavex {
@@ -177,7 +178,8 @@ TEST(PortSettings, CopiesAreFreeStanding) {
 }
 
 TEST(PortErrors, MessagesAndCodes) {
-  EXPECT_STREQ(EComPort(peOpenFailed, 2).what(), "Unable to open com port (win error code: 2)");
+  EXPECT_STREQ(EComPort(peOpenFailed, platform::Errno{2}).what(),
+               "Unable to open com port (win error code: 2)");
   EComPort plain(peSetWhileConnected);
   EXPECT_STREQ(plain.what(), "Cannot set property while connected");
   EXPECT_EQ(plain.ErrorCode(), peSetWhileConnected);
@@ -185,9 +187,9 @@ TEST(PortErrors, MessagesAndCodes) {
   EXPECT_EQ(ComErrorText(peRegistry), "Registry error");
   EXPECT_EQ(ComErrorText(0), "");
   EXPECT_EQ(ComErrorText(24), "");
-  EXPECT_EQ(DevicePath("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(DevicePath("COM6"), "/dev/COM6");
-  EXPECT_EQ(DevicePath("/dev/pts/3"), "/dev/pts/3");
+  EXPECT_EQ(platform::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(platform::DevicePath("COM6"), "/dev/COM6");
+  EXPECT_EQ(platform::DevicePath("/dev/pts/3"), "/dev/pts/3");
 }
 
 TEST_F(OpenPort, SettersReachTheOpenDevice) {
