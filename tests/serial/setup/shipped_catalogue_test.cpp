@@ -44,7 +44,7 @@ TEST_F(ShippedCatalogue, RussianDialogAndErrorTexts) {
 
   // The port's texts are translated once, by the first error of the process.
   EXPECT_STREQ(EComPort(peLoadFailed).what(), "Не удалось загрузить настройки");
-  EXPECT_STREQ(EComPort(peOpenFailed, 13).what(),
+  EXPECT_STREQ(EComPort(peOpenFailed, platform::Errno{13}).what(),
                "Не удаётся открыть COM-порт (код системной ошибки: 13)");
   EXPECT_EQ(platform::Translate("default", "Registry error"), "Ошибка реестра");
 }
