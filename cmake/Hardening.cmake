@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Hardening of the optimised builds, which the package is made from: fortified C library calls,
 # stack protector, position-independent executables, read-only relocations bound at start.
 # Off for sanitizer and fuzz builds, whose instrumentation does its own checking.

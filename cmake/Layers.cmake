@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tavex_add_library(<target> LAYER <folder> [LINKS <library>...])
 #
 # The library of one layer, from every .cpp and .h in the current source folder (a program's
