@@ -12,9 +12,6 @@
 namespace tavex {
 namespace {
 
-constexpr std::array<const char*, 16> kBaudRateTexts = {
-    "Custom", "110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",
-    "14400",  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
 constexpr std::array<const char*, 3> kStopBitsTexts = {"1", "1.5", "2"};
 constexpr std::array<const char*, 4> kDataBitsTexts = {"5", "6", "7", "8"};
 constexpr std::array<const char*, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
@@ -71,7 +68,10 @@ platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>&
 }  // namespace
 
 std::string BaudRateToText(TBaudRate value) {
-  return ToText(kBaudRateTexts, value);
+  // The rate in decimal; brCustom as "Custom".
+  if (value == brCustom) return "Custom";
+  const auto index = static_cast<std::size_t>(value);
+  return index < std::size(kBaudRates) ? std::to_string(kBaudRates[index]) : std::string();
 }
 std::string StopBitsToText(TStopBits value) {
   return ToText(kStopBitsTexts, value);
@@ -101,7 +101,11 @@ std::string CharToText(std::uint8_t value) {
 }
 
 TBaudRate TextToBaudRate(const std::string& text) {
-  return FromText(kBaudRateTexts, text, br9600);
+  for (std::size_t i = 0; i < std::size(kBaudRates); ++i) {
+    const auto rate = static_cast<TBaudRate>(i);
+    if (platform::EqualsNoCase(text, BaudRateToText(rate))) return rate;
+  }
+  return br9600;
 }
 TStopBits TextToStopBits(const std::string& text) {
   return FromText(kStopBitsTexts, text, sbOneStopBit);

@@ -546,11 +546,10 @@ void TCustomComPort::ApplySettings() {
 namespace {
 
 std::uint32_t RateOf(TBaudRate rate, std::int32_t custom) {
-  static constexpr std::uint32_t kRates[] = {0,     110,    300,    600,   1200,  2400,
-                                             4800,  9600,   14400,  19200, 38400, 56000,
-                                             57600, 115200, 128000, 256000};
-  if (rate == brCustom || rate >= std::size(kRates)) return static_cast<std::uint32_t>(custom);
-  return kRates[rate];
+  if (rate == brCustom || rate >= std::size(kBaudRates)) {
+    return static_cast<std::uint32_t>(custom);
+  }
+  return kBaudRates[rate];
 }
 
 // The flow-control thresholds are 16-bit in the device block: a quarter of the input size,

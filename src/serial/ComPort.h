@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -48,6 +49,16 @@ enum TSettingsGroup : std::uint8_t {
   sgBasic, sgFlowControl, sgBuffer, sgTimeouts, sgParity, sgOthers
 };
 // clang-format on
+
+// The bits per second each TBaudRate member names, in the enumeration's order; brCustom names
+// none (CustomBaudRate gives the rate). Device settings and the stored and shown texts use this.
+inline constexpr std::uint32_t kBaudRates[] = {0,     110,    300,    600,   1200,  2400,
+                                               4800,  9600,   14400,  19200, 38400, 56000,
+                                               57600, 115200, 128000, 256000};
+static_assert(std::size(kBaudRates) == br256000 + 1, "one rate per TBaudRate member");
+static_assert(kBaudRates[br110] == 110 && kBaudRates[br4800] == 4800 &&
+                  kBaudRates[br56000] == 56000 && kBaudRates[br256000] == 256000,
+              "rates in the enumeration's order");
 
 using TComEvents = TSet<TComEvent, std::uint16_t>;
 using TComErrors = TSet<TComError, std::uint8_t>;

@@ -14,121 +14,186 @@ namespace {
   throw ESettingsStore(what + " \"" + name + "\" (" + std::to_string(code) + ")");
 }
 
-// The rows of every selected group, in the stored order: basic, others, parity, buffer,
-// timeouts, flow control. `Store` has PutText(name, text) and PutInteger(name, value).
+using Port = TCustomComPort;
+
+enum class RowKind {
+  kText,
+  kInteger,
+  // An integer stored only while BaudRate is brCustom; a file without it gives the class default.
+  kCustomRate,
+};
+
+// One stored setting: its group, its name, and its value as text or as an integer.
+struct SettingRow {
+  TSettingsGroup group;
+  const char* name;
+  RowKind kind;
+  std::string (*text)(const Port&);
+  void (*setText)(Port&, const std::string&);
+  std::int32_t (*integer)(const Port&);
+  void (*setInteger)(Port&, std::int32_t);
+};
+
+constexpr SettingRow TextRow(TSettingsGroup group, const char* name,
+                             std::string (*text)(const Port&),
+                             void (*setText)(Port&, const std::string&)) {
+  return {group, name, RowKind::kText, text, setText, nullptr, nullptr};
+}
+
+constexpr SettingRow IntegerRow(TSettingsGroup group, const char* name,
+                                std::int32_t (*integer)(const Port&),
+                                void (*setInteger)(Port&, std::int32_t),
+                                RowKind kind = RowKind::kInteger) {
+  return {group, name, kind, nullptr, nullptr, integer, setInteger};
+}
+
+constexpr std::int32_t kDefaultCustomBaudRate = 9600;
+
+// Every stored setting in the stored order: basic, others, parity, buffer, timeouts, flow
+// control. Restoring assigns them in the same order, each through its setter as soon as it is
+// read, so that a failure half-way leaves the rows before it assigned.
+const SettingRow kSettingRows[] = {
+    TextRow(
+        sgBasic, "Port", [](const Port& p) { return p.Port(); },
+        [](Port& p, const std::string& t) { p.SetPort(t); }),
+    TextRow(
+        sgBasic, "BaudRate", [](const Port& p) { return BaudRateToText(p.BaudRate()); },
+        [](Port& p, const std::string& t) { p.SetBaudRate(TextToBaudRate(t)); }),
+    IntegerRow(
+        sgBasic, "CustomBaudRate", [](const Port& p) { return p.CustomBaudRate(); },
+        [](Port& p, std::int32_t n) { p.SetCustomBaudRate(n); }, RowKind::kCustomRate),
+    TextRow(
+        sgBasic, "StopBits", [](const Port& p) { return StopBitsToText(p.StopBits()); },
+        [](Port& p, const std::string& t) { p.SetStopBits(TextToStopBits(t)); }),
+    TextRow(
+        sgBasic, "DataBits", [](const Port& p) { return DataBitsToText(p.DataBits()); },
+        [](Port& p, const std::string& t) { p.SetDataBits(TextToDataBits(t)); }),
+    TextRow(
+        sgBasic, "Parity", [](const Port& p) { return ParityToText(p.Parity().Bits()); },
+        [](Port& p, const std::string& t) { p.Parity().SetBits(TextToParity(t)); }),
+    TextRow(
+        sgBasic, "FlowControl",
+        [](const Port& p) { return FlowControlToText(p.FlowControl().FlowControl()); },
+        [](Port& p, const std::string& t) {
+          p.FlowControl().SetFlowControl(TextToFlowControl(t));
+        }),
+    TextRow(
+        sgOthers, "EventChar", [](const Port& p) { return CharToText(p.EventChar()); },
+        [](Port& p, const std::string& t) { p.SetEventChar(TextToChar(t)); }),
+    TextRow(
+        sgOthers, "DiscardNull", [](const Port& p) { return BoolToText(p.DiscardNull()); },
+        [](Port& p, const std::string& t) { p.SetDiscardNull(TextToBool(t)); }),
+    TextRow(
+        sgParity, "Parity.Check", [](const Port& p) { return BoolToText(p.Parity().Check()); },
+        [](Port& p, const std::string& t) { p.Parity().SetCheck(TextToBool(t)); }),
+    TextRow(
+        sgParity, "Parity.Replace", [](const Port& p) { return BoolToText(p.Parity().Replace()); },
+        [](Port& p, const std::string& t) { p.Parity().SetReplace(TextToBool(t)); }),
+    TextRow(
+        sgParity, "Parity.ReplaceChar",
+        [](const Port& p) { return CharToText(p.Parity().ReplaceChar()); },
+        [](Port& p, const std::string& t) { p.Parity().SetReplaceChar(TextToChar(t)); }),
+    IntegerRow(
+        sgBuffer, "Buffer.OutputSize", [](const Port& p) { return p.Buffer().OutputSize(); },
+        [](Port& p, std::int32_t n) { p.Buffer().SetOutputSize(n); }),
+    IntegerRow(
+        sgBuffer, "Buffer.InputSize", [](const Port& p) { return p.Buffer().InputSize(); },
+        [](Port& p, std::int32_t n) { p.Buffer().SetInputSize(n); }),
+    IntegerRow(
+        sgTimeouts, "Timeouts.ReadInterval",
+        [](const Port& p) { return p.Timeouts().ReadInterval(); },
+        [](Port& p, std::int32_t n) { p.Timeouts().SetReadInterval(n); }),
+    IntegerRow(
+        sgTimeouts, "Timeouts.ReadTotalConstant",
+        [](const Port& p) { return p.Timeouts().ReadTotalConstant(); },
+        [](Port& p, std::int32_t n) { p.Timeouts().SetReadTotalConstant(n); }),
+    IntegerRow(
+        sgTimeouts, "Timeouts.ReadTotalMultiplier",
+        [](const Port& p) { return p.Timeouts().ReadTotalMultiplier(); },
+        [](Port& p, std::int32_t n) { p.Timeouts().SetReadTotalMultiplier(n); }),
+    IntegerRow(
+        sgTimeouts, "Timeouts.WriteTotalConstant",
+        [](const Port& p) { return p.Timeouts().WriteTotalConstant(); },
+        [](Port& p, std::int32_t n) { p.Timeouts().SetWriteTotalConstant(n); }),
+    IntegerRow(
+        sgTimeouts, "Timeouts.WriteTotalMultiplier",
+        [](const Port& p) { return p.Timeouts().WriteTotalMultiplier(); },
+        [](Port& p, std::int32_t n) { p.Timeouts().SetWriteTotalMultiplier(n); }),
+    TextRow(
+        sgFlowControl, "FlowControl.ControlRTS",
+        [](const Port& p) { return RTSControlToText(p.FlowControl().ControlRTS()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetControlRTS(TextToRTSControl(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.ControlDTR",
+        [](const Port& p) { return DTRControlToText(p.FlowControl().ControlDTR()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetControlDTR(TextToDTRControl(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.DSRSensitivity",
+        [](const Port& p) { return BoolToText(p.FlowControl().DSRSensitivity()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetDSRSensitivity(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.OutCTSFlow",
+        [](const Port& p) { return BoolToText(p.FlowControl().OutCTSFlow()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetOutCTSFlow(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.OutDSRFlow",
+        [](const Port& p) { return BoolToText(p.FlowControl().OutDSRFlow()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetOutDSRFlow(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.TxContinueOnXoff",
+        [](const Port& p) { return BoolToText(p.FlowControl().TxContinueOnXoff()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetTxContinueOnXoff(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.XonXoffIn",
+        [](const Port& p) { return BoolToText(p.FlowControl().XonXoffIn()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetXonXoffIn(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.XonXoffOut",
+        [](const Port& p) { return BoolToText(p.FlowControl().XonXoffOut()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetXonXoffOut(TextToBool(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.XoffChar",
+        [](const Port& p) { return CharToText(p.FlowControl().XoffChar()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetXoffChar(TextToChar(t)); }),
+    TextRow(
+        sgFlowControl, "FlowControl.XonChar",
+        [](const Port& p) { return CharToText(p.FlowControl().XonChar()); },
+        [](Port& p, const std::string& t) { p.FlowControl().SetXonChar(TextToChar(t)); }),
+};
+
+bool RowApplies(const SettingRow& row, TSettingsGroups groups, const Port& port) {
+  return groups.Contains(row.group) &&
+         (row.kind != RowKind::kCustomRate || port.BaudRate() == brCustom);
+}
+
+// `Store` has PutText(name, text) and PutInteger(name, value).
 template <typename Store>
-void SaveRows(const TCustomComPort& port, Store& store) {
+void SaveRows(const Port& port, Store& store) {
   const TSettingsGroups groups = port.SavedGroups;
-  if (groups.Contains(sgBasic)) {
-    store.PutText("Port", port.Port());
-    store.PutText("BaudRate", BaudRateToText(port.BaudRate()));
-    if (port.BaudRate() == brCustom) store.PutInteger("CustomBaudRate", port.CustomBaudRate());
-    store.PutText("StopBits", StopBitsToText(port.StopBits()));
-    store.PutText("DataBits", DataBitsToText(port.DataBits()));
-    store.PutText("Parity", ParityToText(port.Parity().Bits()));
-    store.PutText("FlowControl", FlowControlToText(port.FlowControl().FlowControl()));
-  }
-  if (groups.Contains(sgOthers)) {
-    store.PutText("EventChar", CharToText(port.EventChar()));
-    store.PutText("DiscardNull", BoolToText(port.DiscardNull()));
-  }
-  if (groups.Contains(sgParity)) {
-    store.PutText("Parity.Check", BoolToText(port.Parity().Check()));
-    store.PutText("Parity.Replace", BoolToText(port.Parity().Replace()));
-    store.PutText("Parity.ReplaceChar", CharToText(port.Parity().ReplaceChar()));
-  }
-  if (groups.Contains(sgBuffer)) {
-    store.PutInteger("Buffer.OutputSize", port.Buffer().OutputSize());
-    store.PutInteger("Buffer.InputSize", port.Buffer().InputSize());
-  }
-  if (groups.Contains(sgTimeouts)) {
-    const TComTimeouts& t = port.Timeouts();
-    store.PutInteger("Timeouts.ReadInterval", t.ReadInterval());
-    store.PutInteger("Timeouts.ReadTotalConstant", t.ReadTotalConstant());
-    store.PutInteger("Timeouts.ReadTotalMultiplier", t.ReadTotalMultiplier());
-    store.PutInteger("Timeouts.WriteTotalConstant", t.WriteTotalConstant());
-    store.PutInteger("Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier());
-  }
-  if (groups.Contains(sgFlowControl)) {
-    const TComFlowControl& f = port.FlowControl();
-    store.PutText("FlowControl.ControlRTS", RTSControlToText(f.ControlRTS()));
-    store.PutText("FlowControl.ControlDTR", DTRControlToText(f.ControlDTR()));
-    store.PutText("FlowControl.DSRSensitivity", BoolToText(f.DSRSensitivity()));
-    store.PutText("FlowControl.OutCTSFlow", BoolToText(f.OutCTSFlow()));
-    store.PutText("FlowControl.OutDSRFlow", BoolToText(f.OutDSRFlow()));
-    store.PutText("FlowControl.TxContinueOnXoff", BoolToText(f.TxContinueOnXoff()));
-    store.PutText("FlowControl.XonXoffIn", BoolToText(f.XonXoffIn()));
-    store.PutText("FlowControl.XonXoffOut", BoolToText(f.XonXoffOut()));
-    store.PutText("FlowControl.XoffChar", CharToText(f.XoffChar()));
-    store.PutText("FlowControl.XonChar", CharToText(f.XonChar()));
+  for (const SettingRow& row : kSettingRows) {
+    if (!RowApplies(row, groups, port)) continue;
+    if (row.kind == RowKind::kText) {
+      store.PutText(row.name, row.text(port));
+    } else {
+      store.PutInteger(row.name, row.integer(port));
+    }
   }
 }
 
-// The same rows read back, each assigned through its setter as soon as it is read, so that a
-// failure half-way leaves the rows before it assigned. `Store` has GetText(name, current text) and
-// GetInteger(name, fallback); the current values serve the stores that fall back to them.
+// `Store` has GetText(name, current text) and GetInteger(name, fallback); the current values
+// serve the stores that fall back to them.
 template <typename Store>
-void RestoreRows(TCustomComPort& port, Store& store) {
+void RestoreRows(Port& port, Store& store) {
   const TSettingsGroups groups = port.SavedGroups;
-  if (groups.Contains(sgBasic)) {
-    port.SetPort(store.GetText("Port", port.Port()));
-    port.SetBaudRate(TextToBaudRate(store.GetText("BaudRate", BaudRateToText(port.BaudRate()))));
-    if (port.BaudRate() == brCustom) {
-      port.SetCustomBaudRate(store.GetInteger("CustomBaudRate", 9600));
+  for (const SettingRow& row : kSettingRows) {
+    if (!RowApplies(row, groups, port)) continue;
+    if (row.kind == RowKind::kText) {
+      row.setText(port, store.GetText(row.name, row.text(port)));
+    } else {
+      const std::int32_t fallback =
+          row.kind == RowKind::kCustomRate ? kDefaultCustomBaudRate : row.integer(port);
+      row.setInteger(port, store.GetInteger(row.name, fallback));
     }
-    port.SetStopBits(TextToStopBits(store.GetText("StopBits", StopBitsToText(port.StopBits()))));
-    port.SetDataBits(TextToDataBits(store.GetText("DataBits", DataBitsToText(port.DataBits()))));
-    TComParity& p = port.Parity();
-    p.SetBits(TextToParity(store.GetText("Parity", ParityToText(p.Bits()))));
-    TComFlowControl& f = port.FlowControl();
-    f.SetFlowControl(
-        TextToFlowControl(store.GetText("FlowControl", FlowControlToText(f.FlowControl()))));
-  }
-  if (groups.Contains(sgOthers)) {
-    port.SetEventChar(TextToChar(store.GetText("EventChar", CharToText(port.EventChar()))));
-    port.SetDiscardNull(TextToBool(store.GetText("DiscardNull", BoolToText(port.DiscardNull()))));
-  }
-  if (groups.Contains(sgParity)) {
-    TComParity& p = port.Parity();
-    p.SetCheck(TextToBool(store.GetText("Parity.Check", BoolToText(p.Check()))));
-    p.SetReplace(TextToBool(store.GetText("Parity.Replace", BoolToText(p.Replace()))));
-    p.SetReplaceChar(TextToChar(store.GetText("Parity.ReplaceChar", CharToText(p.ReplaceChar()))));
-  }
-  if (groups.Contains(sgBuffer)) {
-    TComBuffer& b = port.Buffer();
-    b.SetOutputSize(store.GetInteger("Buffer.OutputSize", b.OutputSize()));
-    b.SetInputSize(store.GetInteger("Buffer.InputSize", b.InputSize()));
-  }
-  if (groups.Contains(sgTimeouts)) {
-    TComTimeouts& t = port.Timeouts();
-    t.SetReadInterval(store.GetInteger("Timeouts.ReadInterval", t.ReadInterval()));
-    t.SetReadTotalConstant(store.GetInteger("Timeouts.ReadTotalConstant", t.ReadTotalConstant()));
-    t.SetReadTotalMultiplier(
-        store.GetInteger("Timeouts.ReadTotalMultiplier", t.ReadTotalMultiplier()));
-    t.SetWriteTotalConstant(
-        store.GetInteger("Timeouts.WriteTotalConstant", t.WriteTotalConstant()));
-    t.SetWriteTotalMultiplier(
-        store.GetInteger("Timeouts.WriteTotalMultiplier", t.WriteTotalMultiplier()));
-  }
-  if (groups.Contains(sgFlowControl)) {
-    TComFlowControl& f = port.FlowControl();
-    f.SetControlRTS(TextToRTSControl(
-        store.GetText("FlowControl.ControlRTS", RTSControlToText(f.ControlRTS()))));
-    f.SetControlDTR(TextToDTRControl(
-        store.GetText("FlowControl.ControlDTR", DTRControlToText(f.ControlDTR()))));
-    f.SetDSRSensitivity(
-        TextToBool(store.GetText("FlowControl.DSRSensitivity", BoolToText(f.DSRSensitivity()))));
-    f.SetOutCTSFlow(
-        TextToBool(store.GetText("FlowControl.OutCTSFlow", BoolToText(f.OutCTSFlow()))));
-    f.SetOutDSRFlow(
-        TextToBool(store.GetText("FlowControl.OutDSRFlow", BoolToText(f.OutDSRFlow()))));
-    f.SetTxContinueOnXoff(TextToBool(
-        store.GetText("FlowControl.TxContinueOnXoff", BoolToText(f.TxContinueOnXoff()))));
-    f.SetXonXoffIn(TextToBool(store.GetText("FlowControl.XonXoffIn", BoolToText(f.XonXoffIn()))));
-    f.SetXonXoffOut(
-        TextToBool(store.GetText("FlowControl.XonXoffOut", BoolToText(f.XonXoffOut()))));
-    f.SetXoffChar(TextToChar(store.GetText("FlowControl.XoffChar", CharToText(f.XoffChar()))));
-    f.SetXonChar(TextToChar(store.GetText("FlowControl.XonChar", CharToText(f.XonChar()))));
   }
 }
 
