@@ -9,31 +9,10 @@
 #include <string>
 
 #include "platform/registry_file.h"
+#include "platform/unique_fd.h"
 
 namespace tavex::platform {
 namespace {
-
-// Closes a descriptor on every path out of a scope.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return fd_; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 int MakeDirectories(const std::string& dir) {
   if (dir.empty()) return 0;
@@ -68,13 +47,11 @@ std::string TempPrefix(const std::string& base) {
 // Under the directory lock no other writer is busy, so a temporary file of ours that is still
 // there was left by a writer that died half-way.
 void RemoveStaleTemporaries(int dirFd, const std::string& base) {
-  int scanFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (scanFd < 0) return;
-  DIR* dir = ::fdopendir(scanFd);
-  if (dir == nullptr) {
-    ::close(scanFd);
-    return;
-  }
+  UniqueFd scanFd(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!scanFd) return;
+  DIR* dir = ::fdopendir(scanFd.Get());
+  if (dir == nullptr) return;
+  scanFd.Release();  // closedir closes it
   const std::string prefix = TempPrefix(base);
   while (dirent* entry = ::readdir(dir)) {
     if (std::string(entry->d_name).starts_with(prefix)) ::unlinkat(dirFd, entry->d_name, 0);
@@ -82,7 +59,7 @@ void RemoveStaleTemporaries(int dirFd, const std::string& base) {
   ::closedir(dir);
 }
 
-int LockDirectory(const std::string& dir, Fd& lock) {
+int LockDirectory(const std::string& dir, UniqueFd& lock) {
   lock.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (lock.Get() < 0) return errno;
   while (::flock(lock.Get(), LOCK_EX) != 0) {
@@ -95,7 +72,7 @@ int ReplaceFile(int dirFd, const std::string& base, bool exists, mode_t oldMode,
                 const std::string& text) {
   static std::atomic<unsigned> counter{0};
   std::string tempName;
-  Fd temp;
+  UniqueFd temp;
   for (int attempt = 0; attempt < 100 && temp.Get() < 0; ++attempt) {
     tempName = TempPrefix(base) + std::to_string(::getpid()) + "." + std::to_string(counter++);
     temp.Reset(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -105,7 +82,7 @@ int ReplaceFile(int dirFd, const std::string& base, bool exists, mode_t oldMode,
   int rc = WriteAll(temp.Get(), text);
   if (rc == 0 && exists && ::fchmod(temp.Get(), oldMode & 07777) != 0) rc = errno;
   if (rc == 0 && ::fsync(temp.Get()) != 0) rc = errno;
-  if (rc == 0 && ::close(temp.Release()) != 0) rc = errno;
+  if (rc == 0) rc = temp.Close();
   if (rc == 0 && ::renameat(dirFd, tempName.c_str(), dirFd, base.c_str()) != 0) rc = errno;
   if (rc != 0) {
     ::unlinkat(dirFd, tempName.c_str(), 0);
@@ -140,7 +117,7 @@ std::string FileStateStamp(const std::string& path) {
 int ReadWholeFile(const std::string& path, std::string& text, bool& exists) {
   text.clear();
   exists = false;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.Get() < 0) return errno == ENOENT ? 0 : errno;
   exists = true;
   char chunk[8192];
@@ -162,7 +139,7 @@ int UpdateFileLocked(const std::string& path, bool createDirectory, const FileEd
   if (createDirectory) {
     if (int rc = MakeDirectories(dir); rc != 0) return rc;
   }
-  Fd lock;
+  UniqueFd lock;
   if (int rc = LockDirectory(dir, lock); rc != 0) return rc;
   RemoveStaleTemporaries(lock.Get(), base);
 
