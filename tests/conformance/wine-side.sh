@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The Windows side of the conformance comparison: the runner built with MinGW, run under Wine in a
+# prefix of its own (in the build folder), code page 1251 from a Russian locale, COM1 linked to
+# the driver's pseudo-terminal.
+#
+#   wine-side.sh BUILD_DIR sequence NAME   run sequences/NAME.seq, compare with expected/NAME.out
+#   wine-side.sh BUILD_DIR fixtures        make the registry editor's exports again, compare with
+#                                          fixtures/ byte for byte
+#   wine-side.sh BUILD_DIR roundtrip       a hive our store wrote imports into the registry editor
+#                                          with the values a Windows program wrote
+#
+# TAVEX_CONFORMANCE_RECORD=1 copies what Wine printed over expected/ (then review the diff).
+# Exits 77 (skipped) when Wine, the Windows build of the runner or the Russian locale is missing.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+what=$2
+here=$(cd "$(dirname "$0")" && pwd)
+state=$build/wine
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+wine=$(command -v wine64 || true)
+[[ -z $wine && -x /usr/lib/wine/wine64 ]] && wine=/usr/lib/wine/wine64
+[[ -n $wine ]] || skip "wine64 is not installed (scripts/install-deps --wine)"
+wineserver=$(dirname "$(readlink -f "$wine")")/wineserver
+runner=$build/tests/windows/conformance-runner.exe
+[[ -f $runner ]] || skip "no Windows build of the runner: install g++-mingw-w64-x86-64, reconfigure"
+driver=$build/tests/conformance-driver
+
+export WINEPREFIX=$state/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+export LANG=ru_RU.UTF-8 LC_ALL=
+# Wine takes its ANSI code page from the locale; build ru_RU.UTF-8 privately when it is missing.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+  [[ -f /usr/share/i18n/locales/ru_RU ]] || skip "no ru_RU locale source (package locales)"
+  export LOCPATH=$state/locale
+  if [[ ! -d $LOCPATH/ru_RU.UTF-8 ]]; then
+    mkdir -p "$LOCPATH"
+    localedef -i ru_RU -f UTF-8 "$LOCPATH/ru_RU.UTF-8"
+  fi
+fi
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  mkdir -p "$state"
+  "$wine" wineboot -i >"$state/wineboot.log" 2>&1 || true
+  "$wineserver" -w
+  [[ -f $WINEPREFIX/system.reg ]] || { cat "$state/wineboot.log"; exit 1; }
+fi
+mkdir -p "$state/out"
+
+# Runs one sequence on the Windows side and compares it with its recording.
+windows_side() {
+  local name=$1
+  shift
+  local status=0
+  "$driver" "$here/sequences/$name.seq" "$here/expected/$name.out" --windows \
+    --faults "$here/wine-faults.txt" --record "$state/out/$name.out" "$@" \
+    -- "$wine" "$runner" || status=$?
+  if [[ ${TAVEX_CONFORMANCE_RECORD:-0} == 1 ]]; then
+    cp "$state/out/$name.out" "$here/expected/$name.out"
+    echo "recorded expected/$name.out"
+    status=0
+  fi
+  return $status
+}
+
+case $what in
+  sequence)
+    windows_side "$3"
+    ;;
+  fixtures)
+    rm -rf "$state/fixtures"
+    windows_side windows-fixtures --keep "$state/fixtures"
+    for f in regedit-export.reg reg-export.reg expand-port.reg; do
+      cmp "$state/fixtures/$f" "$here/fixtures/$f"
+      echo "fixtures/$f: the same bytes as the registry editor writes now"
+    done
+    ;;
+  roundtrip)
+    # Our store saves into the registry editor's UTF-16LE export ...
+    rm -rf "$state/roundtrip"
+    "$driver" "$here/sequences/roundtrip.seq" "$here/expected/roundtrip.out" \
+      --keep "$state/roundtrip" -- "$build/tests/conformance-runner" >/dev/null || true
+    written=$state/roundtrip/store-written.reg
+    [[ -f $written ]] || { echo "our side wrote no hive"; exit 1; }
+    head -c 2 "$written" | cmp -s - <(printf '\xff\xfe') || { echo "the hive is no longer UTF-16LE"; exit 1; }
+    # ... every line of the key it did not touch stays as the registry editor wrote it ...
+    foreign() { iconv -f UTF-16 -t UTF-8 "$1" | sed -n '/^\[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\Foreign\]/,/^\r\?$/p'; }
+    diff <(foreign "$here/fixtures/regedit-export.reg") <(foreign "$written")
+    echo "the Foreign key is unchanged, byte for byte"
+    # ... and the registry editor imports it with the values a Windows program wrote.
+    windows_side windows-import --fixtures "$state/roundtrip" || true
+    readback() { sed -n '/^case read-back/,$p' "$1"; }
+    diff <(readback "$here/expected/roundtrip.out") <(readback "$state/out/windows-import.out")
+    echo "imported into the registry editor with the same values"
+    ;;
+  *)
+    echo "unknown check $what" >&2
+    exit 2
+    ;;
+esac
