@@ -6,7 +6,7 @@
 #   wine-side.sh BUILD_DIR sequence NAME   run sequences/NAME.seq, compare with expected/NAME.out
 #   wine-side.sh BUILD_DIR fixtures        make the registry editor's exports again, compare with
 #                                          fixtures/ byte for byte
-#   wine-side.sh BUILD_DIR roundtrip       a hive our store wrote imports into the registry editor
+#   wine-side.sh BUILD_DIR store-import       a hive our store wrote imports into the registry editor
 #                                          with the values a Windows program wrote
 #
 # TAVEX_CONFORMANCE_RECORD=1 copies what Wine printed over expected/ (then review the diff).
@@ -76,7 +76,7 @@ case $what in
       echo "fixtures/$f: the same bytes as the registry editor writes now"
     done
     ;;
-  roundtrip)
+  store-import)
     # Our store saves into the registry editor's UTF-16LE export ...
     rm -rf "$state/roundtrip"
     "$driver" "$here/sequences/roundtrip.seq" "$here/expected/roundtrip.out" \
