@@ -33,8 +33,9 @@ inline std::string Utf8Of(std::uint32_t cp) {
   return out;
 }
 
-// Bytes in the canonical printed form: "..." with \\ \" \r \n \t \0 \xNN, 1251 letters as UTF-8.
-inline std::string Show(const std::string& bytes) {
+// Bytes in the canonical printed form: "..." with \\ \" \r \n \t \0 \xNN, and the 1251 letters
+// as UTF-8 unless `letters` is false (file contents, whose encoding varies).
+inline std::string Show(const std::string& bytes, bool letters = true) {
   std::string out = "\"";
   for (char ch : bytes) {
     auto c = static_cast<unsigned char>(ch);
@@ -48,7 +49,7 @@ inline std::string Show(const std::string& bytes) {
       default:
         if (c >= 0x20 && c < 0x7F) {
           out += static_cast<char>(c);
-        } else if (c >= 0xC0 || c == 0x88 || c == 0xA8 || c == 0xB8 || c == 0xB9) {
+        } else if (letters && (c >= 0xC0 || c == 0x88 || c == 0xA8 || c == 0xB8 || c == 0xB9)) {
           out += Utf8Of(CodePointOf1251(c));
         } else {
           char hex[8];

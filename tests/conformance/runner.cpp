@@ -397,14 +397,17 @@ std::string ReadFileBytes(const std::string& path) {
   if (!in) return "(no file)";
   std::ostringstream all;
   all << in.rdbuf();
-  return Show(all.str());
+  return Show(all.str(), false);
 }
 
 void Runner::Profile(const Line& line) {
   const std::string& op = line.Op();
   const std::string path = WorkPath(line.Word(1));
   if (op == "file") {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << line.Word(2);
+    // file NAME PARTS...: the parts, joined, are the whole file.
+    std::string bytes;
+    for (std::size_t i = 2; i < line.Size(); ++i) bytes += line.Word(i);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   } else if (op == "dump") {
     std::printf("  dump %s %s\n", line.Word(1).c_str(), ReadFileBytes(path).c_str());
   } else if (op == "get") {
