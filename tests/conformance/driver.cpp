@@ -4,8 +4,8 @@
 //   conformance-driver SEQUENCE EXPECTED [options] -- RUNNER [ARGS...]
 //     --record FILE      also write what the runner printed to FILE
 //     --faults FILE      cases where Wine is known to differ from Windows (see wine-faults.txt)
-//     --windows          the runner is the Windows build: compare with the recording as it is,
-//                        and link COM1 of $WINEPREFIX to the line
+//     --windows PATH     the runner is the Windows build: compare with the recording as it is;
+//                        PATH becomes a link to the line (the prefix maps COM1 to it)
 //     --known FILE       differences of our stand-ins still being worked on: reported, not failed
 //     --fixtures DIR     where "import" finds its files (default: ../fixtures beside SEQUENCE)
 //     --keep DIR         copy the work directory (files the sequence wrote) to DIR afterwards
@@ -51,6 +51,7 @@ struct Options {
   std::string fixtures;
   std::string keep;
   bool windows = false;
+  std::string comLink;
   std::vector<std::string> runner;
 };
 
@@ -66,7 +67,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     else if (a == "--known") value(options.known);
     else if (a == "--fixtures") value(options.fixtures);
     else if (a == "--keep") value(options.keep);
-    else if (a == "--windows") options.windows = true;
+    else if (a == "--windows") {
+      options.windows = true;
+      value(options.comLink);
+    }
     else if (options.sequence.empty()) options.sequence = a;
     else options.expected = a;
   }
@@ -223,7 +227,7 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::cerr << "usage: conformance-driver SEQUENCE EXPECTED [--record F] [--faults F] "
-                 "[--known F] [--windows] -- RUNNER [ARGS...]\n";
+                 "[--known F] [--windows LINK] -- RUNNER [ARGS...]\n";
     return 2;
   }
   char pattern[] = "/tmp/tavex-conformance-XXXXXX";
@@ -241,15 +245,9 @@ int main(int argc, char** argv) {
                                 : fs::path(options.sequence).parent_path() / ".." / "fixtures";
   std::vector<std::string> args = options.runner;
   if (options.windows) {
-    const char* prefix = std::getenv("WINEPREFIX");
-    if (prefix == nullptr) {
-      std::cerr << "conformance-driver: --windows needs WINEPREFIX\n";
-      return 2;
-    }
-    fs::path link = fs::path(prefix) / "dosdevices" / "com1";
     std::error_code ignored;
-    fs::remove(link, ignored);
-    fs::create_symlink(pty.SlavePath(), link);
+    fs::remove(options.comLink, ignored);
+    fs::create_symlink(pty.SlavePath(), options.comLink);
     args.insert(args.end(), {WinePath(options.sequence), WinePath(work),
                              WinePath(fixtures.string()), "\\\\.\\COM1"});
   } else {

@@ -283,6 +283,9 @@ BOOL GetOverlappedResult(HANDLE handle, OVERLAPPED* overlapped, DWORD* transferr
 
 BOOL PurgeComm(HANDLE comm, DWORD flags) { return Result(AsComm(comm)->device->Purge(flags)); }
 
+// Reads and writes never stay pending here (see ReadFile), so there is nothing to cancel.
+BOOL CancelIo(HANDLE) { return TRUE; }
+
 BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status) {
   platform::CommStatus got;
   int rc = AsComm(comm)->device->ClearError(got);

@@ -119,6 +119,7 @@ BOOL SetCommMask(HANDLE comm, DWORD mask);
 BOOL WaitCommEvent(HANDLE comm, DWORD* events, OVERLAPPED* overlapped);
 BOOL GetOverlappedResult(HANDLE comm, OVERLAPPED* overlapped, DWORD* transferred, BOOL wait);
 BOOL PurgeComm(HANDLE comm, DWORD flags);
+BOOL CancelIo(HANDLE comm);
 BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status);
 BOOL ReadFile(HANDLE comm, void* buffer, DWORD count, DWORD* got, OVERLAPPED* overlapped);
 BOOL WriteFile(HANDLE comm, const void* data, DWORD count, DWORD* written,

@@ -45,6 +45,9 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   "$wine" wineboot -i >"$state/wineboot.log" 2>&1 || true
   "$wineserver" -w
   [[ -f $WINEPREFIX/system.reg ]] || { cat "$state/wineboot.log"; exit 1; }
+  # COM1 is whatever $state/com1 points at: the driver links it to its pseudo-terminal.
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$state/com1" /f >/dev/null
+  "$wineserver" -w
 fi
 mkdir -p "$state/out"
 
@@ -53,7 +56,7 @@ windows_side() {
   local name=$1
   shift
   local status=0
-  "$driver" "$here/sequences/$name.seq" "$here/expected/$name.out" --windows \
+  "$driver" "$here/sequences/$name.seq" "$here/expected/$name.out" --windows "$state/com1" \
     --faults "$here/wine-faults.txt" --record "$state/out/$name.out" "$@" \
     -- "$wine" "$runner" || status=$?
   if [[ ${TAVEX_CONFORMANCE_RECORD:-0} == 1 ]]; then
