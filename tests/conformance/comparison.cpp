@@ -91,8 +91,8 @@ void PrintDifference(const Case& want, const Case& got, std::ostream& out) {
 
 }  // namespace
 
-bool Comparison::Compare(const std::string& expected, const std::string& actual,
-                         bool windowsSide, std::ostream& out) const {
+bool Comparison::Compare(const std::string& expected, const std::string& actual, bool windowsSide,
+                         std::ostream& out) const {
   std::vector<Case> want = SplitCases(expected);
   std::vector<Case> got = SplitCases(actual);
   bool ok = windowsSide || Correct(want, out);
@@ -110,7 +110,8 @@ bool Comparison::Compare(const std::string& expected, const std::string& actual,
     const bool counted = !w.name.empty();
     if (w.lines == other.lines) {
       matched += counted ? 1 : 0;
-      out << "  match    " << label << (wineFault && !windowsSide ? " (Windows result, Wine fault)" : "");
+      out << "  match    " << label
+          << (wineFault && !windowsSide ? " (Windows result, Wine fault)" : "");
       if (reason != known_.end()) out << " (listed as a known difference: drop it from the list)";
       out << "\n";
       continue;
@@ -126,7 +127,8 @@ bool Comparison::Compare(const std::string& expected, const std::string& actual,
     PrintDifference(w, other, out);
   }
   for (const Case& g : got) {
-    bool listed = std::any_of(want.begin(), want.end(), [&](const Case& c) { return c.name == g.name; });
+    bool listed =
+        std::any_of(want.begin(), want.end(), [&](const Case& c) { return c.name == g.name; });
     if (!listed) {
       ok = false;
       out << "  DIFFERS  " << g.name << " (not in the recording)\n";

@@ -62,17 +62,23 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     auto value = [&](std::string& into) {
       if (i + 1 < argc) into = argv[++i];
     };
-    if (a == "--record") value(options.record);
-    else if (a == "--faults") value(options.faults);
-    else if (a == "--known") value(options.known);
-    else if (a == "--fixtures") value(options.fixtures);
-    else if (a == "--keep") value(options.keep);
+    if (a == "--record")
+      value(options.record);
+    else if (a == "--faults")
+      value(options.faults);
+    else if (a == "--known")
+      value(options.known);
+    else if (a == "--fixtures")
+      value(options.fixtures);
+    else if (a == "--keep")
+      value(options.keep);
     else if (a == "--windows") {
       options.windows = true;
       value(options.comLink);
-    }
-    else if (options.sequence.empty()) options.sequence = a;
-    else options.expected = a;
+    } else if (options.sequence.empty())
+      options.sequence = a;
+    else
+      options.expected = a;
   }
   for (++i; i < argc; ++i) options.runner.push_back(argv[i]);
   return !options.sequence.empty() && !options.expected.empty() && !options.runner.empty();
@@ -113,9 +119,8 @@ class Line {
       pending_.erase(pending_.begin());
     }
     if (pending_.empty()) return -1;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
-                                pending_.begin()->first - now)
-                                .count());
+    return static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(pending_.begin()->first - now).count());
   }
   // What the runner sent: everything that arrives until the line is quiet for 200 ms.
   std::string Drain() {
@@ -265,8 +270,8 @@ int main(int argc, char** argv) {
   std::error_code ignored;
   if (!options.keep.empty()) {
     fs::create_directories(options.keep, ignored);
-    fs::copy(work, options.keep,
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing, ignored);
+    fs::copy(work, options.keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+             ignored);
   }
   fs::remove_all(work, ignored);
   if (!options.record.empty()) std::ofstream(options.record, std::ios::binary) << output;

@@ -41,7 +41,9 @@ constexpr char kPathSeparator = '/';
 // An overlapped read still pending after this long has no time-out that would end it.
 constexpr DWORD kStuckMs = 4000;
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what);
+}
 
 // The 1251 byte of a Unicode letter of the sequence text.
 char ByteOf1251(std::uint32_t cp) {
@@ -80,11 +82,11 @@ class Line {
 
 const std::map<std::string, std::uint32_t>& Names() {
   static const std::map<std::string, std::uint32_t> names = {
-      {"MAX", 0xFFFFFFFFu},     {"rxchar", EV_RXCHAR},        {"txempty", EV_TXEMPTY},
-      {"rxflag", EV_RXFLAG},    {"txabort", PURGE_TXABORT},   {"rxabort", PURGE_RXABORT},
-      {"txclear", PURGE_TXCLEAR}, {"rxclear", PURGE_RXCLEAR}, {"sz", REG_SZ},
-      {"expand_sz", REG_EXPAND_SZ}, {"binary", REG_BINARY},   {"dword", REG_DWORD},
-      {"multi_sz", REG_MULTI_SZ}, {"none", REG_NONE},         {"qword", REG_QWORD}};
+      {"MAX", 0xFFFFFFFFu},         {"rxchar", EV_RXCHAR},      {"txempty", EV_TXEMPTY},
+      {"rxflag", EV_RXFLAG},        {"txabort", PURGE_TXABORT}, {"rxabort", PURGE_RXABORT},
+      {"txclear", PURGE_TXCLEAR},   {"rxclear", PURGE_RXCLEAR}, {"sz", REG_SZ},
+      {"expand_sz", REG_EXPAND_SZ}, {"binary", REG_BINARY},     {"dword", REG_DWORD},
+      {"multi_sz", REG_MULTI_SZ},   {"none", REG_NONE},         {"qword", REG_QWORD}};
   return names;
 }
 
@@ -109,14 +111,19 @@ std::string Line::Quoted(const std::string& text, std::size_t& pos, bool utf8) c
     unsigned char c = static_cast<unsigned char>(text[pos]);
     if (c == '\\' && pos + 1 < text.size()) {
       char e = text[++pos];
-      if (e == 'r') out += '\r';
-      else if (e == 'n') out += '\n';
-      else if (e == 't') out += '\t';
-      else if (e == '0') out += '\0';
+      if (e == 'r')
+        out += '\r';
+      else if (e == 'n')
+        out += '\n';
+      else if (e == 't')
+        out += '\t';
+      else if (e == '0')
+        out += '\0';
       else if (e == 'x') {
         out += static_cast<char>(std::stoi(text.substr(pos + 1, 2), nullptr, 16));
         pos += 2;
-      } else out += e;
+      } else
+        out += e;
     } else if (c >= 0x80 && !utf8) {
       int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
       std::uint32_t cp = c & (0x3F >> extra);
@@ -167,8 +174,8 @@ void Line::Split(const std::string& text) {
 DWORD RunProgram(std::string commandLine) {
   // Its messages would mix with the results: they go nowhere.
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE nowhere = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0,
-                               nullptr);
+  HANDLE nowhere =
+      CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -205,7 +212,9 @@ DWORD ResetRegistry() {
   RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\TAVEX");
   return 0;
 }
-DWORD ImportRegistryFile(const std::string& path) { return RunProgram("regedit /S " + path); }
+DWORD ImportRegistryFile(const std::string& path) {
+  return RunProgram("regedit /S " + path);
+}
 DWORD ExportRegistryKey(const std::string& path) {
   return RunProgram("regedit /E " + path + " HKEY_LOCAL_MACHINE\\Software\\TAVEX");
 }
@@ -260,10 +269,9 @@ void Runner::Run(const Line& line) {
     std::printf("case %s\n", line.Word(1).c_str());
   } else if (op == "include") {
     Include(line.Word(1));
-  } else if (op == "reset" || op == "import" || op == "export" || op == "create" ||
-             op == "setw" || op == "run" || op == "export-reg" ||
-             op == "open" || op == "close" || op == "delete" || op == "set" || op == "query" ||
-             op == "enum") {
+  } else if (op == "reset" || op == "import" || op == "export" || op == "create" || op == "setw" ||
+             op == "run" || op == "export-reg" || op == "open" || op == "close" || op == "delete" ||
+             op == "set" || op == "query" || op == "enum") {
     Registry(line);
   } else if (op == "file" || op == "get" || op == "write" || op == "dump") {
     Profile(line);
@@ -279,8 +287,8 @@ void Runner::Registry(const Line& line) {
     std::printf("  reset -> %lu\n", static_cast<unsigned long>(ResetRegistry()));
   } else if (op == "import") {
     const std::string& name = line.Word(1);
-    std::string path = name.rfind("work:", 0) == 0 ? WorkPath(name.substr(5))
-                                                   : fixtures_ + kPathSeparator + name;
+    std::string path =
+        name.rfind("work:", 0) == 0 ? WorkPath(name.substr(5)) : fixtures_ + kPathSeparator + name;
     std::printf("  import %s -> %lu\n", name.c_str(),
                 static_cast<unsigned long>(ImportRegistryFile(path)));
 #ifdef _WIN32
@@ -303,13 +311,13 @@ void Runner::Registry(const Line& line) {
     LONG rc;
     DWORD disposition = 0;
     if (op == "create") {
-      rc = RegCreateKeyExA(Root(line.Word(2)), line.Word(3).c_str(), 0, nullptr, 0,
-                           KEY_ALL_ACCESS, nullptr, &key, &disposition);
+      rc = RegCreateKeyExA(Root(line.Word(2)), line.Word(3).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                           nullptr, &key, &disposition);
     } else {
       rc = RegOpenKeyExA(Root(line.Word(2)), line.Word(3).c_str(), 0, KEY_ALL_ACCESS, &key);
     }
-    std::printf("  %s %s %s -> %ld", op.c_str(), line.Word(2).c_str(),
-                Show(line.Word(3)).c_str(), static_cast<long>(rc));
+    std::printf("  %s %s %s -> %ld", op.c_str(), line.Word(2).c_str(), Show(line.Word(3)).c_str(),
+                static_cast<long>(rc));
     if (op == "create" && rc == 0) {
       std::printf(disposition == REG_CREATED_NEW_KEY ? " new" : " existing");
     }
@@ -335,20 +343,23 @@ void Runner::Set(const Line& line) {
   const std::string& kind = line.Word(3);
   std::string data;
   DWORD type = 0;
+  DWORD size = 0xFFFFFFFFu;
   if (kind == "dword") {
     std::uint32_t v = line.Number(4);
     type = REG_DWORD;
     for (int i = 0; i < 4; ++i) data += static_cast<char>((v >> (8 * i)) & 0xFF);
   } else if (kind == "raw") {
+    // raw TYPE BYTES [SIZE]: SIZE (fewer than the bytes) leaves the rest just past the data.
     type = line.Number(4);
     data = line.Word(5);
+    if (line.Size() > 6) size = line.Number(6);
   } else {
     type = line.Number(3);
     data = line.Word(4) + '\0';
   }
   LONG rc = RegSetValueExA(Slot(line.Word(1)), name.c_str(), 0, type,
                            reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size()));
+                           size < data.size() ? size : static_cast<DWORD>(data.size()));
   std::printf("  set %s %s -> %ld\n", Show(name).c_str(), kind.c_str(), static_cast<long>(rc));
 }
 
@@ -359,8 +370,8 @@ void Runner::Query(const Line& line) {
   std::vector<BYTE> buffer(capacity + 1, 0xAA);
   DWORD type = 0xEEEE;
   DWORD size = capacity;
-  LONG rc = RegQueryValueExA(Slot(line.Word(1)), name.c_str(), nullptr, &type, buffer.data(),
-                             &size);
+  LONG rc =
+      RegQueryValueExA(Slot(line.Word(1)), name.c_str(), nullptr, &type, buffer.data(), &size);
   std::printf("  query %s %lu -> %ld", Show(name).c_str(), static_cast<unsigned long>(capacity),
               static_cast<long>(rc));
   if (rc == 0 || rc == ERROR_MORE_DATA) {
@@ -419,11 +430,9 @@ void Runner::Profile(const Line& line) {
     DWORD capacity = line.Number(5);
     std::vector<char> buffer(capacity + 1, '\x55');
     DWORD n = GetPrivateProfileStringA(line.Word(2).c_str(), line.Word(3).c_str(),
-                                       line.Word(4).c_str(), buffer.data(), capacity,
-                                       path.c_str());
-    std::printf("  get %s %s -> %lu %s\n", Show(line.Word(2)).c_str(),
-                Show(line.Word(3)).c_str(), static_cast<unsigned long>(n),
-                Show(std::string(buffer.data(), n)).c_str());
+                                       line.Word(4).c_str(), buffer.data(), capacity, path.c_str());
+    std::printf("  get %s %s -> %lu %s\n", Show(line.Word(2)).c_str(), Show(line.Word(3)).c_str(),
+                static_cast<unsigned long>(n), Show(std::string(buffer.data(), n)).c_str());
   } else {
     // write FILE SECTION KEY VALUE, "-" for a missing one
     auto arg = [&](std::size_t i) { return line.IsNull(i) ? nullptr : line.Word(i).c_str(); };
@@ -551,8 +560,8 @@ void Runner::Read(const Line& line) {
                 static_cast<unsigned long>(kStuckMs));
     return;
   }
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                  start)
                 .count();
   std::printf("  read %lu -> %d got=%lu %s", static_cast<unsigned long>(count), ok ? 1 : 0,
               static_cast<unsigned long>(got), Show(std::string(buffer.data(), got)).c_str());
@@ -617,7 +626,9 @@ void Runner::RunFile(const std::string& path) {
   }
 }
 
-void Runner::Include(const std::string& name) { RunFile(folder_ + name); }
+void Runner::Include(const std::string& name) {
+  RunFile(folder_ + name);
+}
 
 }  // namespace
 

@@ -29,7 +29,9 @@ FacadeKey machineRoot{{}, platform::RegRoot::LocalMachine};
 FacadeKey userRoot{{}, platform::RegRoot::CurrentUser};
 
 // A key handle that names an open key; null (a failed open) and the roots hold no values.
-bool Usable(HKEY key) { return key != nullptr && !key->root; }
+bool Usable(HKEY key) {
+  return key != nullptr && !key->root;
+}
 constexpr LONG kInvalidHandle = static_cast<LONG>(ERROR_INVALID_HANDLE);
 
 BOOL Result(int rc) {
@@ -60,8 +62,12 @@ struct Comm {
   }
 };
 
-Comm* AsComm(HANDLE handle) { return static_cast<Comm*>(handle); }
-Event* AsEvent(HANDLE handle) { return static_cast<Event*>(handle); }
+Comm* AsComm(HANDLE handle) {
+  return static_cast<Comm*>(handle);
+}
+Event* AsEvent(HANDLE handle) {
+  return static_cast<Event*>(handle);
+}
 
 // Events and comm handles share CloseHandle: remember which is which.
 std::mutex handlesMutex;
@@ -80,7 +86,9 @@ bool IsEvent(HANDLE handle) {
 HKEY const HKEY_LOCAL_MACHINE = &machineRoot;
 HKEY const HKEY_CURRENT_USER = &userRoot;
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() {
+  return lastError;
+}
 
 void Sleep(DWORD milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -112,8 +120,7 @@ LONG RegCloseKey(HKEY key) {
   return 0;
 }
 
-LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data,
-                    DWORD size) {
+LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (!Usable(key)) return kInvalidHandle;
   std::string bytes(reinterpret_cast<const char*>(data), size);
   return key->key.SetValue(name == nullptr ? "" : name, static_cast<platform::RegType>(type),
@@ -176,7 +183,7 @@ HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) 
   int error = 0;
   auto device = platform::SerialDevice::Open(path, error);
   if (!device) {
-    lastError = error == ENOENT   ? ERROR_FILE_NOT_FOUND
+    lastError = error == ENOENT                     ? ERROR_FILE_NOT_FOUND
                 : error == EBUSY || error == EACCES ? ERROR_ACCESS_DENIED
                                                     : ERROR_GEN_FAILURE;
     return INVALID_HANDLE_VALUE;
@@ -231,7 +238,9 @@ BOOL SetupComm(HANDLE comm, DWORD inQueue, DWORD outQueue) {
   return Result(AsComm(comm)->device->SetupQueues(inQueue, outQueue));
 }
 
-BOOL GetCommState(HANDLE, DCB*) { return TRUE; }
+BOOL GetCommState(HANDLE, DCB*) {
+  return TRUE;
+}
 
 BOOL SetCommState(HANDLE comm, DCB* dcb) {
   platform::LineSettings settings;
@@ -281,10 +290,14 @@ BOOL GetOverlappedResult(HANDLE handle, OVERLAPPED* overlapped, DWORD* transferr
   return Result(comm->waitResult);
 }
 
-BOOL PurgeComm(HANDLE comm, DWORD flags) { return Result(AsComm(comm)->device->Purge(flags)); }
+BOOL PurgeComm(HANDLE comm, DWORD flags) {
+  return Result(AsComm(comm)->device->Purge(flags));
+}
 
 // Reads and writes never stay pending here (see ReadFile), so there is nothing to cancel.
-BOOL CancelIo(HANDLE) { return TRUE; }
+BOOL CancelIo(HANDLE) {
+  return TRUE;
+}
 
 BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status) {
   platform::CommStatus got;

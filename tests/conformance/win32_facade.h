@@ -96,8 +96,8 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
                     DWORD size);
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* size);
-LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
-                   DWORD* type, BYTE* data, DWORD* dataSize);
+LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, DWORD* type,
+                   BYTE* data, DWORD* dataSize);
 LONG RegDeleteValueA(HKEY key, const char* name);
 
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
@@ -122,8 +122,7 @@ BOOL PurgeComm(HANDLE comm, DWORD flags);
 BOOL CancelIo(HANDLE comm);
 BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status);
 BOOL ReadFile(HANDLE comm, void* buffer, DWORD count, DWORD* got, OVERLAPPED* overlapped);
-BOOL WriteFile(HANDLE comm, const void* data, DWORD count, DWORD* written,
-               OVERLAPPED* overlapped);
+BOOL WriteFile(HANDLE comm, const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped);
 
 // The registry editor's part, done on the hive files: empty both hives, use a registry file as
 // the machine hive as it is, copy the machine hive out.
