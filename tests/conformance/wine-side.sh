@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows side of the conformance comparison: the runner built with MinGW, run under Wine in a
 # prefix of its own (in the build folder), code page 1251 from a Russian locale, COM1 linked to
 # the driver's pseudo-terminal.
