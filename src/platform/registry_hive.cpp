@@ -510,7 +510,8 @@ class Writer {
     for (const HiveKey& key : hive_.Keys()) {
       if (lastPiece.count(&key) != 0 || ImpliedByTheFile(key, lastPiece)) continue;
       EndLine();
-      out_ += source_.lineEnd + "[" + charset_.FromAnsi(RootName(root_));
+      if (!out_.ends_with("\n\n") && !out_.ends_with("\n\r\n")) out_ += source_.lineEnd;
+      out_ += "[" + charset_.FromAnsi(RootName(root_));
       if (!key.path.empty()) out_ += "\\" + charset_.FromAnsi(key.path);
       out_ += "]" + source_.lineEnd;
       NewValues(key);

@@ -324,6 +324,63 @@ TEST_F(RegistryTest, ReadsEveryFormARegistryEditorWrites) {
   }
 }
 
+// What the files a registry editor exported give an ANSI reader: the same bytes a Windows
+// program gets from RegQueryValueExA for the values the files were made from.
+TEST_F(RegistryTest, ReadsRegistryEditorExportsAsAnAnsiProgramDoes) {
+  const std::string dir = TAVEX_REG_FIXTURES;
+  const struct {
+    const char* name;
+    RegType type;
+    std::string data;
+  } foreign[] = {
+      {"Note", RegType::Sz, std::string("cafe\0", 5)},
+      {"Euro", RegType::Sz, std::string("\x88 u ?\0", 6)},
+      {"Lines", RegType::Sz, std::string("line1\r\nline2\0", 13)},
+      {"Quote", RegType::Sz, std::string("say \"hi\" C:\\dir\\\0", 17)},
+      {"Empty", RegType::Sz, std::string("\0", 1)},
+      {"", RegType::Sz, std::string("default value\0", 14)},
+      {"Path", RegType::ExpandSz, "%SystemRoot%\\\xCF\xE0\xEF\xEA\xE0" + std::string(1, '\0')},
+      {"List", RegType::MultiSz, std::string("one\0\xE4\xE2\xE0\0cafe\0\0", 14)},
+      {"Count", RegType::Dword, "\x78\x56\x34\x12"},
+      {"Big", RegType::QWord, "\x08\x07\x06\x05\x04\x03\x02\x01"},
+      {"Nothing", RegType::None, ""},
+      {"\xCF\xEE\xF0\xF2", RegType::Sz,
+       "\xD1\xE5\xF0\xE8\xE9\xED\xFB\xE9 \xEF\xEE\xF0\xF2 \xB9 1" + std::string(1, '\0')},
+  };
+  fs::create_directories(dir_);
+  ::testing::internal::CaptureStderr();
+  for (const char* file : {"regedit-export.reg", "reg-export.reg", "expand-port.reg"}) {
+    WriteFile(Hklm(), ReadFile(dir + "/" + file));
+    RegistryKey port;
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port), 0);
+    EXPECT_EQ(Query(port, "Port"), std::string("ttyUSB0") + '\0') << file;
+    RegistryKey key;
+    if (RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key) != 0) continue;
+    for (const auto& f : foreign) {
+      RegType type{};
+      EXPECT_EQ(Query(key, f.name, &type), f.data) << file << " " << f.name;
+      EXPECT_EQ(type, f.type) << file << " " << f.name;
+    }
+  }
+  WriteFile(Hklm(), ReadFile(dir + "/regedit4-1251.reg"));
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key), 0);
+  EXPECT_EQ(Query(key, "Path"), "%SystemRoot%\\\xCF\xE0\xEF\xEA\xE0" + std::string(1, '\0'));
+  EXPECT_EQ(Query(key, "List"), std::string("one\0\xE4\xE2\xE0\0\0", 9));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // nothing left out
+
+  // A save changes the one line it must and keeps the export's form.
+  const std::string exported = ReadFile(dir + "/regedit-export.reg");
+  WriteFile(Hklm(), exported);
+  RegistryKey port;
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port), 0);
+  ASSERT_EQ(port.SetString("Port", "COM6"), 0);
+  std::string expected = exported;
+  const std::string from = ToUtf16Le(u"\"Port\"=\"ttyUSB0\"");
+  expected.replace(expected.find(from), from.size(), ToUtf16Le(u"\"Port\"=\"COM6\""));
+  EXPECT_EQ(ReadFile(Hklm()), expected);
+}
+
 // A save rewrites only the values it changes, in the file's encoding, mark and line ends.
 TEST_F(RegistryTest, SaveKeepsTheFileAndEveryLineItDidNotChange) {
   const std::string before =
@@ -358,7 +415,7 @@ TEST_F(RegistryTest, SaveKeepsTheFileAndEveryLineItDidNotChange) {
     replace("\"Note\"=\"café\"", "\"Note\"=\"cafe\"");
     replace("\"Port\"=\"COM6\"", "\"Port\"=\"Порт\"");
     replace("= \"None\"\r\n", "= \"None\"\r\n\"Path\"=hex(2):25,00,01,04,25,00,00,00\r\n");
-    expected += "\r\n[HKEY_LOCAL_MACHINE\\Software\\New]\r\n";
+    expected += "[HKEY_LOCAL_MACHINE\\Software\\New]\r\n";  // after the file's blank line
     EXPECT_EQ(ReadFile(Hklm()), utf16 ? Utf16File(expected) : expected);
   }
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
