@@ -90,7 +90,7 @@ std::string HivePath(RegRoot root) {
   return RegistryDirectory() + "/" + RootName(root) + ".reg";
 }
 
-int RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
+RegResult RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
   std::string normalized;
   if (int rc = Normalized(path, normalized); rc != 0) return rc;
   Hive hive;
@@ -101,7 +101,7 @@ int RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
   return 0;
 }
 
-int RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key) {
+RegResult RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key) {
   std::string normalized;
   if (int rc = Normalized(path, normalized); rc != 0) return rc;
   // An existing key opens without taking the lock or rewriting anything.
@@ -121,7 +121,7 @@ int RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key)
   return 0;
 }
 
-int RegistryKey::QueryValue(const std::string& name, RegType& type, std::string& data) const {
+RegResult RegistryKey::QueryValue(const std::string& name, RegType& type, std::string& data) const {
   if (!open_) return kErrorInvalidHandle;
   Hive hive;
   if (int rc = LoadHive(root_, hive); rc != 0) return rc;
@@ -134,7 +134,7 @@ int RegistryKey::QueryValue(const std::string& name, RegType& type, std::string&
   return 0;
 }
 
-int RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
+RegResult RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
   values.clear();
   if (!open_) return kErrorInvalidHandle;
   Hive hive;
@@ -147,11 +147,11 @@ int RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
   return 0;
 }
 
-int RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
+RegResult RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
   return SetValues({RegValueWrite{name, type, data}});
 }
 
-int RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied) {
+RegResult RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied) {
   if (applied != nullptr) *applied = 0;
   if (!open_) return kErrorInvalidHandle;
   std::size_t count = 0;
@@ -177,7 +177,7 @@ int RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t
   return rc;
 }
 
-int RegistryKey::DeleteValue(const std::string& name) {
+RegResult RegistryKey::DeleteValue(const std::string& name) {
   if (!open_) return kErrorInvalidHandle;
   return EditHive(root_, [&](Hive& hive, bool& changed) {
     HiveKey* key = hive.Find(path_);
@@ -193,8 +193,8 @@ int RegistryKey::DeleteValue(const std::string& name) {
   });
 }
 
-int RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
-                           RegType& type, std::string& data, std::size_t dataCapacity) const {
+RegResult RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
+                                 RegType& type, std::string& data, std::size_t dataCapacity) const {
   if (!open_) return kErrorInvalidHandle;
   Hive hive;
   if (int rc = LoadHive(root_, hive); rc != 0) return rc;
@@ -211,11 +211,11 @@ int RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t n
   return 0;
 }
 
-int RegistryKey::SetString(const std::string& name, const std::string& text) {
+RegResult RegistryKey::SetString(const std::string& name, const std::string& text) {
   return SetValue(name, RegType::Sz, text + '\0');
 }
 
-int RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
+RegResult RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
   std::string data(4, '\0');
   for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   return SetValue(name, RegType::Dword, data);

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system_code.h"
+
 namespace tavex::platform {
 
 inline constexpr int kErrorFileNotFound = 2;
@@ -58,9 +60,9 @@ class RegistryKey {
   RegistryKey(RegRoot root, std::string path) : root_(root), path_(std::move(path)), open_(true) {}
 
   // Opens an existing key: kErrorFileNotFound when it does not exist.
-  static int Open(RegRoot root, const std::string& path, RegistryKey& key);
+  static RegResult Open(RegRoot root, const std::string& path, RegistryKey& key);
   // Opens a key, creating it and any missing parent keys.
-  static int Create(RegRoot root, const std::string& path, RegistryKey& key);
+  static RegResult Create(RegRoot root, const std::string& path, RegistryKey& key);
 
   bool IsOpen() const { return open_; }
   void Close() { open_ = false; }
@@ -69,23 +71,23 @@ class RegistryKey {
 
   // Raw data as stored: REG_SZ data carries its terminating zero byte, REG_DWORD four bytes
   // little-endian. kErrorFileNotFound when the value does not exist.
-  int QueryValue(const std::string& name, RegType& type, std::string& data) const;
+  RegResult QueryValue(const std::string& name, RegType& type, std::string& data) const;
   // Every value of the key in creation order, read from one state of the hive.
-  int QueryValues(std::vector<RegValueWrite>& values) const;
-  int SetValue(const std::string& name, RegType type, const std::string& data);
-  int DeleteValue(const std::string& name);
+  RegResult QueryValues(std::vector<RegValueWrite>& values) const;
+  RegResult SetValue(const std::string& name, RegType type, const std::string& data);
+  RegResult DeleteValue(const std::string& name);
   // Applies the writes in order in one locked rewrite of the hive. A write that cannot be stored
   // stops the batch there: the writes before it are kept and its code is returned. `applied`
   // receives how many writes were stored.
-  int SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
+  RegResult SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
   // Enumerates values in creation order; kErrorNoMoreItems after the last one, kErrorMoreData
   // when the name (nameCapacity characters including its zero) or data does not fit.
-  int EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity, RegType& type,
-                std::string& data, std::size_t dataCapacity) const;
+  RegResult EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
+                      RegType& type, std::string& data, std::size_t dataCapacity) const;
 
   // Convenience forms over QueryValue/SetValue.
-  int SetString(const std::string& name, const std::string& text);  // REG_SZ
-  int SetDword(const std::string& name, std::uint32_t value);       // REG_DWORD
+  RegResult SetString(const std::string& name, const std::string& text);  // REG_SZ
+  RegResult SetDword(const std::string& name, std::uint32_t value);       // REG_DWORD
 
  private:
   RegRoot root_ = RegRoot::CurrentUser;

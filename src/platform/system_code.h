@@ -11,14 +11,22 @@ namespace tavex::platform {
 enum class Errno : int {};
 // A result of the registry store (RegistryKey, the hive files): its own codes (kErrorFileNotFound
 // and the others in registry.h) or, when the hive file itself fails, an errno value; 0 for
-// success.
-enum class RegResult : int {};
+// success. It converts to and from int, as callers compare it with those codes; the type says
+// what kind of number it is wherever it is passed on.
+class RegResult {
+ public:
+  constexpr RegResult(int code = 0) : code_(code) {}
+  constexpr operator int() const { return code_; }
+
+ private:
+  int code_;
+};
 
 inline constexpr int Value(Errno code) {
   return static_cast<int>(code);
 }
 inline constexpr int Value(RegResult code) {
-  return static_cast<int>(code);
+  return code;
 }
 
 inline constexpr Errno kNoError{0};

@@ -46,18 +46,18 @@ int DigitValue(char c, int base) {
 // Ports that virtual-port software registers in the hive; only those whose device is there.
 platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
   platform::RegistryKey key;
-  int rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
-                                       "HARDWARE\\DEVICEMAP\\SERIALCOMM", key);
+  platform::RegResult rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
+                                                       "HARDWARE\\DEVICEMAP\\SERIALCOMM", key);
   present = rc == 0;
-  if (rc == platform::kErrorFileNotFound) return platform::RegResult{0};
-  if (rc != 0) return platform::RegResult{rc};
+  if (rc == platform::kErrorFileNotFound) return 0;
+  if (rc != 0) return rc;
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
     std::string data;
     platform::RegType type{};
     rc = key.EnumValue(index, name, 256, type, data, 256);
-    if (rc == platform::kErrorNoMoreItems) return platform::RegResult{0};
-    if (rc != 0) return platform::RegResult{rc};
+    if (rc == platform::kErrorNoMoreItems) return 0;
+    if (rc != 0) return rc;
     std::string port = data.substr(0, data.find('\0'));
     std::error_code ec;
     if (!port.empty() && std::filesystem::exists(platform::DevicePath(port), ec))
@@ -180,7 +180,7 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
       platform::ScanSerialDevices(sysfsTtyDirectory, kernelPresent, names);
   if (scanned != platform::kNoError) throw EComPort(peRegistry, scanned);
   const platform::RegResult listed = ScanRegisteredPorts(registeredPresent, names);
-  if (listed != platform::RegResult{0}) throw EComPort(peRegistry, listed);
+  if (listed != 0) throw EComPort(peRegistry, listed);
   if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, platform::kErrnoNotFound);
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return platform::LessNoCase(a, b);

@@ -105,6 +105,8 @@ class EComPort : public std::runtime_error {
   // The message gets " (win error code: %d)" with the code.
   EComPort(TPortError errorCode, platform::Errno systemCode);
   EComPort(TPortError errorCode, platform::RegResult systemCode);
+  // A bare number does not say which kind of code it is.
+  EComPort(TPortError errorCode, int systemCode) = delete;
   TPortError ErrorCode() const noexcept { return errorCode_; }
   int SystemCode() const noexcept { return systemCode_; }
 
