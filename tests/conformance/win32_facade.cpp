@@ -159,7 +159,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, D
 }
 
 LONG RegDeleteValueA(HKEY key, const char* name) {
-  return Usable(key) ? key->key.DeleteValue(name) : kInvalidHandle;
+  return Usable(key) ? LONG{key->key.DeleteValue(name)} : kInvalidHandle;
 }
 
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
