@@ -224,6 +224,16 @@ class Runner {
  public:
   Runner(std::string work, std::string fixtures, std::string comPort)
       : work_(std::move(work)), fixtures_(std::move(fixtures)), comPort_(std::move(comPort)) {}
+  // Whatever the sequence left open is closed, as a well-behaved program does.
+  ~Runner() {
+    for (auto& [name, key] : keys_) {
+      if (key != nullptr) RegCloseKey(key);
+    }
+    if (com_ != INVALID_HANDLE_VALUE) CloseHandle(com_);
+    if (event_ != nullptr) CloseHandle(event_);
+  }
+  Runner(const Runner&) = delete;
+  Runner& operator=(const Runner&) = delete;
 
   void Run(const Line& line);
   // Runs every line of a sequence file (names without a folder are beside the first one).
@@ -308,6 +318,8 @@ void Runner::Registry(const Line& line) {
                 static_cast<unsigned long>(ExportRegistryKey(WorkPath(line.Word(1)))));
   } else if (op == "create" || op == "open") {
     HKEY& key = Slot(line.Word(1));
+    if (key != nullptr) RegCloseKey(key);
+    key = nullptr;
     LONG rc;
     DWORD disposition = 0;
     if (op == "create") {
@@ -324,6 +336,7 @@ void Runner::Registry(const Line& line) {
     std::printf("\n");
   } else if (op == "close") {
     std::printf("  close -> %ld\n", static_cast<long>(RegCloseKey(Slot(line.Word(1)))));
+    Slot(line.Word(1)) = nullptr;
   } else if (op == "delete") {
     LONG rc = RegDeleteValueA(Slot(line.Word(1)), line.Word(2).c_str());
     std::printf("  delete %s -> %ld\n", Show(line.Word(2)).c_str(), static_cast<long>(rc));
@@ -487,6 +500,7 @@ void Runner::Serial(const Line& line) {
     std::printf("  comclose -> %d\n", CloseHandle(com_) ? 1 : 0);
     CloseHandle(event_);
     com_ = INVALID_HANDLE_VALUE;
+    event_ = nullptr;
   } else if (op == "timeouts") {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = line.Number(1);
