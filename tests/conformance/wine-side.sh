@@ -7,8 +7,9 @@
 #   wine-side.sh BUILD_DIR sequence NAME   run sequences/NAME.seq, compare with expected/NAME.out
 #   wine-side.sh BUILD_DIR fixtures        make the registry editor's exports again, compare with
 #                                          fixtures/ byte for byte
-#   wine-side.sh BUILD_DIR store-import       a hive our store wrote imports into the registry editor
-#                                          with the values a Windows program wrote
+#   wine-side.sh BUILD_DIR store-import       a hive our store wrote (through the runner, and the
+#                                          clock simulator's --register) imports into the registry
+#                                          editor with the values a Windows program reads
 #
 # TAVEX_CONFORMANCE_RECORD=1 copies what Wine printed over expected/ (then review the diff).
 # Exits 77 (skipped) when Wine, the Windows build of the runner or the Russian locale is missing.
@@ -97,6 +98,30 @@ case $what in
     readback() { sed -n '/^case read-back/,$p' "$1"; }
     diff <(readback "$here/expected/roundtrip.out") <(readback "$state/out/windows-import.out")
     echo "imported into the registry editor with the same values"
+
+    # The clock simulator registers its line in the same export, and takes it out again on exit.
+    sim=$build/bin/tavex-clocksim
+    [[ -x $sim ]] || { echo "no $sim"; exit 1; }
+    hive=$state/registered/HKEY_LOCAL_MACHINE.reg
+    rm -rf "$state/registered"
+    mkdir -p "$state/registered"
+    cp "$here/fixtures/regedit-export.reg" "$hive"
+    coproc SIM { exec "$sim" --register "$state/registered" 2>&1; }
+    read -r line <&"${SIM[0]}"
+    cp "$hive" "$state/roundtrip/registered.reg"
+    kill "$SIM_PID"
+    wait "$SIM_PID" || true
+    iconv -f UTF-16 -t UTF-8 "$state/roundtrip/registered.reg" | grep -q 'DEVICEMAP\\SERIALCOMM' ||
+      { echo "the simulator did not register $line"; exit 1; }
+    diff <(foreign "$here/fixtures/regedit-export.reg") <(foreign "$state/roundtrip/registered.reg")
+    # After it: the export's bytes unchanged, followed only by the (now empty) keys it made.
+    cmp -n "$(stat -c %s "$here/fixtures/regedit-export.reg")" "$here/fixtures/regedit-export.reg" "$hive"
+    echo "the simulator's registration and its removal left the export's bytes as they were"
+    windows_side windows-import-registered --fixtures "$state/roundtrip" || true
+    exported() { sed -n '/^case regedit-export/,/^case /{/^case reg-export/d;/^  reset /d;/^  import /d;p}' "$1"; }
+    diff <(exported "$here/expected/registry-files.out") \
+      <(exported "$state/out/windows-import-registered.out")
+    echo "imported into the registry editor with the values of the export"
     ;;
   *)
     echo "unknown check $what" >&2
