@@ -7,7 +7,7 @@
 #   wine-side.sh BUILD_DIR sequence NAME   run sequences/NAME.seq, compare with expected/NAME.out
 #   wine-side.sh BUILD_DIR fixtures        make the registry editor's exports again, compare with
 #                                          fixtures/ byte for byte
-#   wine-side.sh BUILD_DIR store-import       a hive our store wrote (through the runner, and the
+#   wine-side.sh BUILD_DIR store-import    a hive our store wrote (through the runner, and the
 #                                          clock simulator's --register) imports into the registry
 #                                          editor with the values a Windows program reads
 #
