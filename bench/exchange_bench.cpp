@@ -3,11 +3,6 @@
 // pseudo-terminal. Run through bench/run-exchanges, or alone with TAVEX_CLOCKSIM pointing at
 // tavex-clocksim (default: ../bin/tavex-clocksim beside this program's folder).
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,14 +10,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "clocklink/ClockExchange.h"
 #include "platform/registry.h"
-
-extern char** environ;
+#include "support/clock_sim_process.h"
 
 namespace tavex {
 namespace {
@@ -51,25 +46,9 @@ class Peer {
                  "bin" / "tavex-clocksim")
                     .string();
     }
-    std::vector<std::string> args = {program, "--log", log_};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string path;
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') path += c;
-    close(out[0]);
+    process_ =
+        std::make_unique<test::ClockSimProcess>(program, std::vector<std::string>{"--log", log_});
+    const std::string path = process_->ReadLine(std::chrono::seconds(5));
     platform::RegistryKey key;
     platform::RegistryKey::Create(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key);
     key.SetString("Port", path);
@@ -80,10 +59,7 @@ class Peer {
     key.SetString("FlowControl", "None");
   }
   ~Peer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
+    process_.reset();
     if (!dir_.empty()) std::filesystem::remove_all(dir_);
   }
 
@@ -105,7 +81,7 @@ class Peer {
  private:
   std::string dir_;
   std::string log_;
-  pid_t pid_ = -1;
+  std::unique_ptr<test::ClockSimProcess> process_;
 };
 
 Peer& ThePeer() {

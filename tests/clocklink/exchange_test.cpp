@@ -15,6 +15,7 @@
 #include "clocklink/ClockExchange.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
+#include "support/fixed_clock.h"
 #include "support/scratch.h"
 #include "support/stored_port.h"
 
@@ -24,17 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using test::StorePort;
-
-// "Now" fixed by the test; pauses are real, since the clock on the line keeps real time.
-class FixedClock final : public platform::WallClock {
- public:
-  explicit FixedClock(platform::CivilTime now) : now_(now) {}
-  platform::CivilTime LocalNow() const override { return now_; }
-  void SleepMs(int ms) override { platform::SystemClock().SleepMs(ms); }
-
- private:
-  platform::CivilTime now_;
-};
 
 // The window as the exchange sees it, recording every effect in order.
 class RecordingPanel final : public ClockPanel {
@@ -135,7 +125,8 @@ class ExchangeTest : public ::testing::Test {
   void TearDown() override { port_.Close(); }
 
   ExchangeOutcome Run(const ExchangeParams& params, platform::CivilTime now) {
-    FixedClock clock(now);
+    // Pauses are real, since the clock on the line keeps real time.
+    test::FixedClock clock(now, test::FixedClock::Pauses::Real);
     return RunClockExchange(params, panel_, port_, clock);
   }
 

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,8 +18,7 @@
 #include "clocklink/ClockFrames.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
-
-extern char** environ;
+#include "support/clock_sim_process.h"
 
 namespace tavex {
 namespace {
@@ -31,105 +28,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // tavex-clocksim as a child process with its standard output and error on pipes.
-class SimProcess {
+class SimProcess : public test::ClockSimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::string program = TAVEX_CLOCKSIM_EXE;
-    std::vector<char*> argv{program.data()};
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~SimProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) ::close(out_);
-    if (err_ >= 0) ::close(err_);
-  }
-
-  // The next line of standard output, or "" when none comes within `limit`.
-  std::string ReadLine(std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      if (const auto nl = outBuffer_.find('\n'); nl != std::string::npos) {
-        std::string line = outBuffer_.substr(0, nl);
-        outBuffer_.erase(0, nl + 1);
-        return line;
-      }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd pfd{out_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) return {};
-      char buffer[256];
-      const ssize_t n = ::read(out_, buffer, sizeof buffer);
-      if (n <= 0) return {};
-      outBuffer_.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-
-  // All of standard output up to its end.
-  std::string ReadAll(std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd pfd{out_, POLLIN, 0};
-      if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
-      char buffer[256];
-      const ssize_t n = ::read(out_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      outBuffer_.append(buffer, static_cast<std::size_t>(n));
-    }
-    return std::exchange(outBuffer_, {});
-  }
-
-  // Sends `signal` and waits for the exit status; -1 when it does not end within `limit`.
-  int Terminate(int signal = SIGTERM, std::chrono::milliseconds limit = 3000ms) {
-    ::kill(pid_, signal);
-    return Wait(limit);
-  }
-  int Wait(std::chrono::milliseconds limit = 3000ms) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
-  std::string Errors() {
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    ::fcntl(err_, F_SETFL, O_NONBLOCK);
-    while ((n = ::read(err_, buffer, sizeof buffer)) > 0)
-      text.append(buffer, static_cast<std::size_t>(n));
-    return text;
-  }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
-  std::string outBuffer_;
+  explicit SimProcess(std::vector<std::string> args)
+      : ClockSimProcess(TAVEX_CLOCKSIM_EXE, std::move(args), ErrorOutput::Captured) {}
 };
 
 // The program's side: opens the port path raw, sends 0x00 "R" and reads the status reply.

@@ -18,18 +18,9 @@
 #include "clocksim/clock_sim.h"
 #include "clocksim/sim_line.h"
 #include "platform/wall_clock.h"
+#include "support/fixed_clock.h"
 
 namespace tavex::clocksim::testing {
-
-class FixedClock final : public platform::WallClock {
- public:
-  explicit FixedClock(platform::CivilTime now) : now_(now) {}
-  platform::CivilTime LocalNow() const override { return now_; }
-  void SleepMs(int) override {}
-
- private:
-  platform::CivilTime now_;
-};
 
 struct ReceivedByte {
   std::uint8_t byte;
@@ -123,7 +114,7 @@ class SimulatedLine {
   }
 
  private:
-  FixedClock clock_;
+  test::FixedClock clock_;
   Simulator simulator_;
   SimLine line_;
   int stop_ = -1;

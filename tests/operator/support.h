@@ -3,11 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,10 +20,9 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "support/clock_sim_process.h"
 #include "support/scratch.h"
 #include "support/stored_port.h"
-
-extern char** environ;
 
 namespace tavex::test {
 
@@ -73,49 +67,12 @@ class TempRegistry {
 // tavex-clocksim on a pseudo-terminal of its own, logging to a file in `dir`.
 class Simulator {
  public:
-  Simulator(const std::string& dir, std::vector<std::string> args) : log_(dir + "/sim.jsonl") {
-    const char* bin = std::getenv("TAVEX_TEST_BIN");
-    const std::string program = std::string(bin ? bin : TAVEX_TEST_BIN_DIR) + "/tavex-clocksim";
-    if (access(program.c_str(), X_OK) != 0) return;
-    args.insert(args.begin(), {program, "--log", log_});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+  Simulator(const std::string& dir, std::vector<std::string> args)
+      : log_(dir + "/sim.jsonl"), process_(Program(), WithLog(log_, std::move(args))) {
     // The first line is the line's path.
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char c;
-      if (read(out[0], &c, 1) != 1) break;
-      if (c == '\n') {
-        path_ = line;
-        break;
-      }
-      line += c;
-    }
-    close(out[0]);
+    if (process_.Started()) path_ = process_.ReadLine(std::chrono::seconds(5));
   }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-  }
-  bool Running() const { return pid_ > 0 && !path_.empty(); }
+  bool Running() const { return process_.Started() && !path_.empty(); }
   const std::string& Path() const { return path_; }
 
   struct Frame {
@@ -145,9 +102,18 @@ class Simulator {
   }
 
  private:
+  static std::string Program() {
+    const char* bin = std::getenv("TAVEX_TEST_BIN");
+    return std::string(bin ? bin : TAVEX_TEST_BIN_DIR) + "/tavex-clocksim";
+  }
+  static std::vector<std::string> WithLog(const std::string& log, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--log", log});
+    return args;
+  }
+
   std::string log_;
+  ClockSimProcess process_;
   std::string path_;
-  pid_t pid_ = -1;
 };
 
 // Closes every modal message box that opens while it lives, recording what it showed.

@@ -10,6 +10,7 @@
 #include "operator/ErrorHandler.h"
 #include "operator/TForm1.h"
 #include "support.h"
+#include "support/fixed_clock.h"
 
 namespace tavex::ui {
 namespace {
@@ -287,11 +288,7 @@ TEST_F(WindowTest, DurationChangesArmResendingAndStopReading) {
 }
 
 TEST_F(WindowTest, TimeDisplayShowsTwoDigitFieldsWithoutTheFraction) {
-  class FixedClock final : public platform::WallClock {
-   public:
-    platform::CivilTime LocalNow() const override { return {2016, 2, 3, 14, 5, 7, 900}; }
-    void SleepMs(int) override {}
-  } clock;
+  test::FixedClock clock({2016, 2, 3, 14, 5, 7, 900});
   form_.SetWallClock(clock);
   form_.Timer5Timer(form_.Timer5);
   EXPECT_EQ(form_.Label9->text().toStdString(), "14:05:07 03.02.16");
