@@ -1,6 +1,8 @@
 // The program itself, build/bin/tavex, started on port settings in each form a Windows machine
 // gives them: it polls the clock on the port the hive names.
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -10,6 +12,8 @@
 
 #include "platform/text_codec.h"
 #include "support.h"
+
+extern char** environ;
 
 namespace tavex::test {
 namespace {
