@@ -10,9 +10,17 @@
 namespace tavex {
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& name, int code) {
+[[noreturn]] void FailWithCode(const std::string& what, const std::string& name, int code) {
   throw ESettingsStore(what + " \"" + name + "\" (" + std::to_string(code) + ")");
 }
+// The code in the message is a registry result or, for settings files, an errno value.
+[[noreturn]] void Fail(const std::string& what, const std::string& name, platform::RegResult code) {
+  FailWithCode(what, name, platform::Value(code));
+}
+[[noreturn]] void Fail(const std::string& what, const std::string& name, platform::Errno code) {
+  FailWithCode(what, name, platform::Value(code));
+}
+void Fail(const std::string& what, const std::string& name, int code) = delete;
 
 using Port = TCustomComPort;
 
@@ -251,7 +259,8 @@ void RegistryAccessor::CloseKey() {
   haveSnapshot_ = false;
 }
 
-int RegistryAccessor::Query(const std::string& name, platform::RegType& type, std::string& data) {
+platform::RegResult RegistryAccessor::Query(const std::string& name, platform::RegType& type,
+                                            std::string& data) {
   FlushWrites();
   if (!key_.IsOpen()) return platform::kErrorInvalidHandle;
   if (!haveSnapshot_) {
@@ -273,12 +282,12 @@ std::string RegistryAccessor::ReadString(const std::string& name) {
   if (!key_.IsOpen()) return {};
   platform::RegType type{};
   std::string data;
-  int rc = Query(name, type, data);
+  const platform::RegResult rc = Query(name, type, data);
   if (rc == platform::kErrorFileNotFound) return {};
   if (rc != 0) Fail("cannot read value", name, rc);
   if (data.empty()) return {};
   if (type != platform::RegType::Sz && type != platform::RegType::ExpandSz) {
-    Fail("not a text value:", name, platform::kErrorInvalidData);
+    Fail("not a text value:", name, platform::RegResult{platform::kErrorInvalidData});
   }
   return data.substr(0, data.find('\0'));
 }
@@ -286,10 +295,10 @@ std::string RegistryAccessor::ReadString(const std::string& name) {
 std::int32_t RegistryAccessor::ReadInteger(const std::string& name) {
   platform::RegType type{};
   std::string data;
-  int rc = Query(name, type, data);
+  const platform::RegResult rc = Query(name, type, data);
   if (rc != 0) Fail("cannot read value", name, rc);
   if (type != platform::RegType::Dword || data.size() != 4) {
-    Fail("not a 4-byte integer value:", name, platform::kErrorInvalidData);
+    Fail("not a 4-byte integer value:", name, platform::RegResult{platform::kErrorInvalidData});
   }
   std::uint32_t bits = 0;
   for (std::size_t i = 4; i-- > 0;) bits = (bits << 8) | static_cast<unsigned char>(data[i]);
@@ -315,7 +324,7 @@ void RegistryAccessor::FlushWrites() {
   std::vector<platform::RegValueWrite> writes;
   writes.swap(pending_);
   std::size_t applied = 0;
-  int rc = key_.SetValues(writes, &applied);
+  const platform::RegResult rc = key_.SetValues(writes, &applied);
   if (rc != 0) Fail("cannot write value", writes[applied < writes.size() ? applied : 0].name, rc);
 }
 
@@ -331,7 +340,7 @@ std::string IniAccessor::ReadString(const std::string& key, const std::string& f
 
 void IniAccessor::WriteString(const std::string& key, const std::string& value) {
   int rc = platform::WritePrivateProfileString(section_, key, value, fileName_);
-  if (rc != 0) Fail("cannot write key", key, rc);
+  if (rc != 0) Fail("cannot write key", key, platform::Errno{rc});
 }
 
 void IniAccessor::UpdateFile() {

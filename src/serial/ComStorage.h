@@ -57,11 +57,11 @@ class RegistryAccessor {
   bool holding_ = false;
   std::vector<platform::RegValueWrite> pending_;
   bool haveSnapshot_ = false;
-  int snapshotResult_ = 0;
+  platform::RegResult snapshotResult_ = 0;
   std::vector<platform::RegValueWrite> snapshot_;
 
   // The value's code (0, kErrorFileNotFound, an errno) with its type and data.
-  int Query(const std::string& name, platform::RegType& type, std::string& data);
+  platform::RegResult Query(const std::string& name, platform::RegType& type, std::string& data);
 };
 
 // One section of a profile file. The file name goes to the profile functions unchanged.
