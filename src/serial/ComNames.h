@@ -36,8 +36,8 @@ std::uint8_t TextToChar(const std::string& text);
 bool TextToInt32(const std::string& text, std::int32_t& value);
 
 // Replaces `target` with the installed serial ports, sorted case-insensitively as text,
-// duplicates kept. Raises EComPort peRegistry with the errno when the sources cannot be read, leaving
-// `target` unchanged.
+// duplicates kept. Raises EComPort peRegistry with the errno value or registry result when the
+// sources cannot be read, leaving `target` unchanged.
 void ListComPorts(std::vector<std::string>& target);
 // The same over another kernel tty class directory than /sys/class/tty (tests pass a fake tree).
 void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target);
