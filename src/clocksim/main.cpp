@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "clocksim/clock_sim.h"
+#include "clocksim/frame_layout.h"
 #include "clocksim/port_presence.h"
 #include "clocksim/sim_line.h"
 #include "clocksim/stop_signals.h"
@@ -119,7 +120,9 @@ tavex::clocksim::Options ToOptions(const CommandLine& cl) {
   }
   for (const std::string& t : cl.temperatures) {
     const auto [clocks, field] = SplitClockPrefix(t);
-    if (field.size() != 4) throw std::invalid_argument("temperature must be 4 characters");
+    if (field.size() != layout::kReplyTemperatureLength) {
+      throw std::invalid_argument("temperature must be 4 characters");
+    }
     for (int c : clocks) options.temperature[static_cast<std::size_t>(c - 1)] = field;
   }
   for (const std::string& o : cl.offsets) {
@@ -129,14 +132,19 @@ tavex::clocksim::Options ToOptions(const CommandLine& cl) {
     if (used != value.size()) throw std::invalid_argument("offset must be whole seconds");
     for (int c : clocks) options.offsetSeconds[static_cast<std::size_t>(c - 1)] = seconds;
   }
-  if (cl.pressure.size() != 3) throw std::invalid_argument("pressure must be 3 characters");
+  if (cl.pressure.size() != layout::kReplyPressureLength) {
+    throw std::invalid_argument("pressure must be 3 characters");
+  }
   options.pressure = cl.pressure;
   const std::string& durations = cl.durations;
   if (!durations.empty()) {
-    if (durations.size() != 4 || durations.find_first_not_of("0123456789") != std::string::npos) {
+    if (durations.size() != layout::kDurationCount ||
+        durations.find_first_not_of("0123456789") != std::string::npos) {
       throw std::invalid_argument("durations must be four digits");
     }
-    for (std::size_t i = 0; i < 4; ++i) options.durations[i] = durations[i] - '0';
+    for (std::size_t i = 0; i < layout::kDurationCount; ++i) {
+      options.durations[i] = durations[i] - '0';
+    }
   }
   return options;
 }
