@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Duration of each clock exchange against its minimum (the sum of its pauses), and the spread of
 // the gaps between the bytes it puts on the line, against the clock simulator on a
 // pseudo-terminal. Run through bench/run-exchanges, or alone with TAVEX_CLOCKSIM pointing at

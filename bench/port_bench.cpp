@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's own costs on a pseudo-terminal: opening and closing (with the event thread of all ten
 // events, as the operator program uses it), a one-byte write and a read of an empty queue.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and restoring the port's settings in the registry hive, as the setup command and every
 // exchange do: one locked, atomic rewrite of the hive file per save, one read per restore.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Warnings for the targets of this project: each links tavex_warnings privately, so the options
 # apply to its own sources and go no further. The build must stay free of them.
 option(TAVEX_WERROR "Treat warnings as errors" OFF)

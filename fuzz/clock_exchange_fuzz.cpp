@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three clock exchanges end to end on arbitrary replies: settings from a real hive, the port
 // on a real pseudo-terminal whose far end plays the fuzzed reply at the moment the exchange reads.
 // Pauses are skipped (the reply is in place before the read), so one run takes about a millisecond.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reply functions on arbitrary bytes, against an instant taken from the input: none of them
 // may crash or read past a short reply, and their results keep the shapes the window relies on.
 #include <algorithm>

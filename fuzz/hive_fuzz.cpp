@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any text either fails to parse or parses into a hive whose written form parses again into the
 // same written form: nothing read from a hive is lost or changed when the hive is rewritten.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading any profile text never fails, and a value written into any text reads back as written.
 // Input: the file text, then after the first NUL byte the value to write.
 #include <cstddef>

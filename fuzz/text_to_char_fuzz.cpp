@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The character and integer texts of stored settings: any text converts without failing, and a
 // number that parses is written back in decimal and parses to itself.
 #include <cstddef>

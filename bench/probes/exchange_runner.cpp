@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the three clock exchanges against the clock simulator on a pseudo-terminal with the real
 // clock and prints, as Markdown table rows, how long each exchange took against its minimum (the
 // pauses it sleeps; a pseudo-terminal adds no line time) and how evenly the bytes of each frame

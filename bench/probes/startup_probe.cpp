@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up to first frame: starts a program and waits until the clock simulator's log shows the
 // first byte it received, then prints the time between the two in milliseconds. The simulator's
 // log stamps bytes with the monotonic clock, which this program reads too.

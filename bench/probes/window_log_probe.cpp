@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's memory and log cost over a long life: builds the operator window offscreen, then
 // appends LINES exchange-log lines (default 1.3 million, months of polling) as the exchanges write
 // them, and prints the resident memory at start and after the lines, and the cost of an append

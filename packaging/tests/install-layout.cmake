@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 cmake_minimum_required(VERSION 3.25)
 # Installs the build into a scratch prefix and checks that the desktop entry, the icon, the
 # metainfo, the programs, their manual pages, the documentation, the catalogues and the licence

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The translation templates hold exactly the texts the program offers to its message catalogues,
 // in the program's order, so that a catalogue made from them covers everything a translator can
 // change and nothing the program never looks up.

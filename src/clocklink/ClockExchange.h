@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three clock exchanges (time setting for clocks 2-4, configuration and read-back of clock 1)
 // as one routine driven by a table of per-exchange parameters. The routine talks to the window
 // only through ClockPanel, so it runs without a toolkit in tests.

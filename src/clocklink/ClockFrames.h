@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bytes the program puts on the clock line and the judgement of the clocks' replies: pure
 // functions over byte strings (a checksum byte may be 0x00, a line feed or "e").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pacing of a frame on the clock line. The clocks take a frame one byte at a time, each after
 // a fixed pause. Counting each pause from the end of the previous write would add the write's own
 // time and every late wake-up to the frame; here byte k is due k pauses after the first byte went

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock network simulator: clocks 1 to 4 on one serial line. It reads what the operator
 // program sends, answers as the clocks would, paces its answer at the line's byte rate and
 // misbehaves on request. It takes an open line descriptor, so it runs over a pseudo-terminal, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's record of the line: JSON lines, one per byte received or sent and one per
 // frame, reply and event, each with a monotonic timestamp in nanoseconds, so that a test or an
 // operator can see exactly what passed and when.

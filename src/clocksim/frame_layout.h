@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where each field sits in the frames the clocks receive and in the replies they send. The
 // simulator keeps its own copy of these positions rather than sharing the operator program's, so
 // that the two sides check each other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavex-clocksim: clocks 1 to 4 on a pseudo-terminal (or a serial device), for the operator
 // program, its tests and demonstrations on a machine without clocks.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes the simulator's line findable while it is up: a symbolic link to its path (such as
 // /tmp/COM6) and a value under HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM in the registry
 // hive, where the program's port list looks for virtual ports. Both go away with Withdraw or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's end of the line: the master of a pseudo-terminal it creates, or a serial
 // device it is given (raw 4800 8N1), so it can sit at the far end of a real cable.
 #pragma once

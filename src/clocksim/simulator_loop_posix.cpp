@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator's loop over the line descriptor: poll, read, paced writes.
 #include <poll.h>
 #include <unistd.h>

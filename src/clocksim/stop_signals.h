@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM as readable data on a descriptor, so that the simulator's poll loop sees
 // them between writes instead of being interrupted in the middle of one.
 #pragma once

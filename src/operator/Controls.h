@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's own control kinds: a spin control set by stepping only, a log that keeps every line
 // on one line, a timer with arming rules, and a status bar with a stored simple-mode text.
 #pragma once

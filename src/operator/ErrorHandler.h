@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's general error handler and the error boundary every event handler runs in: an
 // escaping error is shown in an error box and the program goes on; nothing crosses the Qt loop.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeps a recurring error from flooding standard error: the first line of a text is printed, its
 // repeats are counted and summarised as "… repeated N times", at most once a period and whenever
 // another text comes. Time is passed in, so the rule is tested without waiting.

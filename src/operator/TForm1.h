@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator window: the computer's time, clock 1's readouts and settings, the hidden controls
 // of clocks 2-4, the buttons that start the exchanges, the polling timers and the exchange log.
 #pragma once

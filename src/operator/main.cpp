@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavex: the operator program for the clock network.
 #include <QApplication>
 #include <QString>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message catalogues through GNU gettext.
 //
 // glibc ignores every catalogue while the locale of LC_MESSAGES is "C", and "C" is what a process

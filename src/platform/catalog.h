@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message catalogues: GNU gettext catalogues in locale/<lang>/LC_MESSAGES/<domain>.mo beside the
 // executable (and the installed locale directory), the language taken from LANG cut before ".",
 // the full name tried first, then its first two letters. Works even when the process locale is

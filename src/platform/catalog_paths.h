@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the message catalogues may live; the operating-system part of the catalogue support.
 #pragma once
 

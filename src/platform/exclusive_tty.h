@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A terminal device opened for one user only, in raw mode: the open shared by the port's serial
 // device and the simulator's end of a real cable.
 #pragma once

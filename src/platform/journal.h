@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange journal: every line of the window's log, with its local date and time, appended
 // to one file a day in a folder of its own; the files of the last days are kept, older ones
 // removed. Writing never throws and never stops the caller: a folder that cannot be written or a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file operations of the journal; the operating-system part. Each returns 0 or an errno
 // value and never throws.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Names (registry keys and values, profile sections and keys) compare ignoring letter case the
 // way Windows does it: by upper-casing every letter that has an upper-case form, Latin (with
 // Latin-1 and Latin Extended-A), Greek and Cyrillic alike, independently of the locale.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Profile (INI) files: sections of name=value lines, read and written the way the classic
 // private-profile functions do. Names compare ignoring letter case (see name_case.h), names and
 // values are trimmed of blanks and control whitespace (0x09-0x0D), one pair of matching quotes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal pair: the far end (master) is what a clock simulator or a test holds; the
 // device path of the near end (slave) is what the port opens, like a real serial device.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Registry hives: one text file per root in the regedit export format, under the registry
 // directory. Keys and values keep their order of creation; names compare case-insensitively.
 // Every change is a locked read-modify-write through a temporary file and a rename, so a crash or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file reads and locked, atomic rewrites, shared by the registry hives and the profile files.
 #pragma once
 

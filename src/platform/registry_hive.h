@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The contents of one registry hive and its text form (the regedit export format). Pure code:
 // the file handling sits in registry.cpp.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial driver stand-in: one object per open device, with the semantics of a comm driver
 // (exclusive open, line settings, queue sizes, time-outs, purge, status, modem lines, event waits)
 // built on termios, ioctls, poll() and a receive queue of our own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial driver stand-in on Linux: a terminal device in raw mode, drained into a receive
 // queue of our own that implements what termios lacks (NUL stripping, the event character,
 // parity-error replacement, the 80 % and overflow marks, arrival-based events), and comm-driver

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where serial devices are on this system: the device path of a port name, and the serial
 // devices the kernel lists in its tty class directory.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive queue of the serial driver stand-in: raw bytes from the device go in, what a comm
 // driver would hand to its reader comes out. It does what termios cannot: drops NUL bytes,
 // spots the event character, undoes the kernel's parity-error marking (PARMRK) and replaces

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Terminal ioctls of the serial driver stand-in, kept apart because the kernel's termios2 header
 // (needed for arbitrary rates) and glibc's <termios.h> cannot be included in the same file.
 // Every function returns 0 or an errno value.

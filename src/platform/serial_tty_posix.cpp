@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kernel's termios2 (asm/termbits.h) instead of glibc's <termios.h>: only termios2 carries
 // an arbitrary rate (BOTHER with c_ispeed/c_ospeed). The two headers define the same names, so
 // nothing in this file may include <termios.h>.

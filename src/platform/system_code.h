@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two kinds of number that say why a call into the system failed. Their values overlap (13
 // is EACCES and also the registry's "invalid data"), so each has its own type and a message
 // that shows one knows which it is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's texts on the line, in the hive and in the log are single-byte Windows-1251
 // strings; the window and the hive file are UTF-8 or UTF-16. These convert between them the way
 // Windows does for a program that uses the ANSI functions.

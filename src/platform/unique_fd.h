@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one owner of an operating-system descriptor: move-only, closed when the owner goes away.
 // Every descriptor the program and the simulator open is held in one of these.
 #pragma once

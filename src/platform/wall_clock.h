@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The computer's clock, injectable so that tests can fix "now" (12:34:56, a midnight, a new
 // year) and need not sleep to prove a rule.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text names of the port's setting values, in both directions, and the list of installed ports.
 // The texts are constants, the same in every language of the user interface.
 #pragma once

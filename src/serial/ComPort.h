@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial port object: line settings with their defaults, opening and closing the device,
 // transfers, line status, the event thread and its notifications, settings storage.
 // No toolkit header may be included here: the window and the setup dialog sit above this layer.

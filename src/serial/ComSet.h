@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small set of enumeration members kept as a bit set (bit n stands for the member of ordinal n),
 // the stored and exchanged form of the port's event, error, signal and group sets.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stores a port's settings are saved to and restored from: a registry key or a section of a
 // profile (INI) file. Each accessor lives for one save or restore; a failure inside one is an
 // ESettingsStore, which the port turns into its own "Failed to store/load settings" error.

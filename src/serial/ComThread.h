@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's event thread and the notification target that stands in for a notification window.
 // Internal to the port: the owner only sees the notifications of TCustomComPort.
 #pragma once

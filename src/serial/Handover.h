@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands calls from the port's event thread over to the owner's thread (the window thread), which
 // serves them in its event loop and while Close waits for the event thread to end, so stopping
 // never deadlocks. Without a toolkit, tests serve the queue themselves; the window sets a wake-up

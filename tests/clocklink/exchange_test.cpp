@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three clock exchanges over a real pseudo-terminal: this test plays the clock on the master
 // end, byte for byte, while the exchange drives the port on the slave end.
 #include <gtest/gtest.h>

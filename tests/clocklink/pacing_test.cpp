@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pacing of a frame's bytes, on a scripted monotonic clock: when each write begins, given
 // how long writes take and how late each wake-up is. No test here sleeps.
 #include <gtest/gtest.h>

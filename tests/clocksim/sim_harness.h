@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operator program's side of a simulated line, for the simulator tests: a simulator serving
 // a pseudo-terminal on a thread of its own, and the slave end opened as the program opens it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The printed form of bytes shared by the runner and the driver: Windows-1251 letters as UTF-8,
 // everything else outside printable ASCII as an escape, so that a recording reads as text.
 #pragma once

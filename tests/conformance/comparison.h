@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compares a runner's output with the recorded Windows results, case by case. The recording is
 // what Wine printed; where Wine is known to differ from Windows (wine-faults.txt) the stand-ins
 // are held to the documented Windows result instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the conformance runner on one sequence, plays the far end of its serial line, and compares
 // what it printed with the recorded Windows results.
 //

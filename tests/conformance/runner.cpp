@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs one sequence of registry, profile-file and serial operations through the Win32 API and
 // prints every result in a canonical form. Built twice from this one source: with MinGW against
 // the real API (run under Wine), and on Linux against win32_facade.h over our stand-ins, so both

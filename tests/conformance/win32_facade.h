@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The part of the Win32 API the conformance runner calls, over our Linux stand-ins: registry keys
 // over the hives, the private-profile functions over the profile files, a comm handle over the
 // serial device. It only translates calling conventions (handles, sizes, BOOL results, overlapped

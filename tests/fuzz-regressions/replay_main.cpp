@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays kept fuzz inputs through a fuzz target's entry point, without libFuzzer: every file
 // given, and every regular file under the directories given (recursively), is one input. Exits 1
 // when a directory is missing or unreadable; a finding aborts, as it does under the fuzzer.

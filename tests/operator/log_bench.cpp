@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time and memory of the exchange log fed 1.3 million appends (a month of polling at a line every
 // two seconds), in the window's size. A measurement run by bench/run-exchanges, not a test.
 #include <QApplication>

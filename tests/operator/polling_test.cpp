@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The polling cycle and the exchanges started from the window, against the clock simulator on a
 // pseudo-terminal: tick handlers driven directly for the logic, and real-time runs for the timing.
 #include <QScrollBar>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repeats of an error on standard error: the rule on times the test gives, then the error
 // handler itself while a box is open.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program itself, build/bin/tavex, started on port settings in each form a Windows machine
 // gives them: it polls the clock on the port the hive names.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's port setup command with the real dialog: polling stops while the dialog is open,
 // the six basic settings are stored with the clock line's speed, polling restarts, and a port
 // list or a hive that fails ends the command with an error box and polling stopped.

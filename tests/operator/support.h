@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the window tests: the application object, a temporary registry, the clock
 // simulator on a pseudo-terminal, a catcher for message boxes, and event-loop pumping.
 #pragma once

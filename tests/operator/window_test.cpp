@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's controls, the spin controls, the log and the general error handler.
 #include <QLineEdit>
 #include <QScrollBar>

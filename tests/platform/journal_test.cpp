@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exchange journal in a scratch folder, on a clock the test sets: one file a day, whole
 // stamped lines, old days removed, and failures that cost lines but never the caller.
 #include "platform/journal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial driver stand-in over real pseudo-terminals: the test holds the master end and plays
 // the far side of the line.
 #include <dirent.h>

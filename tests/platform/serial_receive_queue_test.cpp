@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive queue on its own: the byte-level rules a pseudo-terminal cannot exercise (parity
 // errors, breaks, markings split across reads).
 #include <gtest/gtest.h>

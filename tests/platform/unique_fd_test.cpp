@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The descriptor owner and the exclusive terminal open built on it, on pipes and real
 // pseudo-terminals.
 #include <fcntl.h>

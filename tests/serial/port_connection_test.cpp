@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening and closing the port over pseudo-terminals: the order of the notifications, failures of
 // the device and what they leave behind, deferred opening, destruction.
 #include <gtest/gtest.h>

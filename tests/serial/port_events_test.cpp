@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event thread: where notifications run for each SyncMethod, the hand-over to the owner's
 // thread (served here by the test, as the window's loop would), failures in handlers, and the
 // hand-over that is still pending when the port closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port's error texts come from the "default" catalogue of the user's language. The table is
 // read once per process, so this program holds a single test that sets up the catalogue first.
 #include <gtest/gtest.h>

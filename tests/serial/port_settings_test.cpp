@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings, their device form and when they reach an open device (observed through the termios
 // of the pseudo-terminal, which its master side reports; a pty keeps the rate, the stop bits and
 // the input flags but forces 8 data bits without parity).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Transfers and queries with the time-outs the operator program uses (a read returns at once
 // with what is queued), on a closed port, and when the far end hangs up.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of installed ports over a fake kernel tty class tree and a temporary hive.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and restoring the port's settings in registry hives and profile files kept in a
 // temporary registry directory.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavex-clocksim as a child process, for the tests and the benchmarks that talk to it over its
 // line: standard output on a pipe (the line's path is its first line), standard error on a pipe
 // or shared with the caller.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Acts on the port setup dialog while a modal ShowSetupDialog waits for it.
 #pragma once
 

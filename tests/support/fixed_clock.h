@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A wall clock whose "now" the test fixes. Its pauses are skipped, or real where something on the
 // line (the simulator) keeps real time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pieces every kind of test needs: a scratch directory that is removed afterwards, an environment
 // variable set for a while, whole-file reads and writes, and the process's thread count.
 #pragma once

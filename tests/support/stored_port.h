@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the port settings the window and the exchanges read: the given device at 4800 bit/s,
 // 8 data bits, no parity, one stop bit, no flow control.
 #pragma once

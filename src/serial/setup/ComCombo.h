@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A drop-down list bound to one setting of a port object. It lists the names of the setting's
 // values, preselects the port's current value and writes the operator's choice into the port
 // only when told to (ApplyChoice), or at once when AutoApply is set.

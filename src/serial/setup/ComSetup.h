@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port setup dialog library: registers the dialog as the port object's setup dialog, so that
 // the port (which knows no toolkit) can show it.
 #pragma once

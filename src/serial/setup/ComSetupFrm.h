@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port setup dialog: six lists for port name, baud rate, data bits, stop bits, parity and
 // flow control, and OK / Cancel. It lives for one run of RunComSetupDialog.
 #pragma once

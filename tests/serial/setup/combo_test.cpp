@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port-bound list on its own: entries, preselection, the operator's pick against selections
 // made by the program, applying, and the life of the bound port.
 #include <QSignalSpy>

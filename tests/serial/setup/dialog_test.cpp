@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup dialog as the operator meets it: its layout and keyboard, and what OK, Cancel and
 // closing by the frame do to the port.
 #include <termios.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the setup tests: the application object, a temporary registry directory with
 // a port list, a port that records when it applies its settings, and a way to act on the modal
 // dialog while ShowSetupDialog waits for it.

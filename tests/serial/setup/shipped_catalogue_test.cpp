@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Russian catalogues built with the program: the setup dialog and the port's error texts in
 // Russian under LANG=ru_RU.UTF-8 (whether or not that locale is installed), English under LANG=C.
 #include <QGroupBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog's captions in the operator's language: a catalogue built here with msgfmt
 // translates the caption, group, labels and buttons but never the list entries; a broken
 // catalogue or one for another domain leaves every text as it is.
