@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "platform/registry_file.h"
 #include "platform/text_codec.h"
+#include "platform/text_lines.h"
 
 namespace tavex::platform {
 namespace {
@@ -99,25 +100,6 @@ std::string Encode(const Document& doc, const std::string& text) {
   return text;
 }
 
-// One line of the file with its line end, so that untouched lines are written back as they were.
-// A line ends in CR LF, LF or a bare CR.
-struct Line {
-  std::string_view body;
-  std::string_view full;
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  while (!text.empty()) {
-    std::size_t end = text.find_first_of("\r\n");
-    std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    if (end != std::string_view::npos && text.compare(end, 2, "\r\n") == 0) ++next;
-    lines.push_back(Line{text.substr(0, std::min(end, text.size())), text.substr(0, next)});
-    text.remove_prefix(next);
-  }
-  return lines;
-}
-
 // The section name of a "[name]" line; nullopt for any other line.
 std::optional<std::string_view> SectionName(std::string_view body) {
   std::string_view line = Trim(body);
@@ -141,7 +123,7 @@ std::optional<Entry> KeyEntry(std::string_view body) {
 }
 
 // Lines [begin, end) of the first section with this name; begin is its header line.
-bool FindSection(const Document& doc, const std::vector<Line>& lines, std::string_view section,
+bool FindSection(const Document& doc, const std::vector<TextLine>& lines, std::string_view section,
                  std::size_t& begin, std::size_t& end) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     auto name = SectionName(lines[i].body);
@@ -170,7 +152,7 @@ std::string ProfileLookup(std::string_view text, std::string_view section, std::
   const Document doc = Decode(text);
   std::string result;
   bool found = false;
-  std::vector<Line> lines = SplitLines(doc.text);
+  std::vector<TextLine> lines = SplitLines(doc.text, LineEnds::AlsoBareCr);
   std::size_t begin = 0;
   std::size_t end = 0;
   section = Trim(section);
@@ -217,9 +199,12 @@ int CheckEdit(const std::optional<std::string>& section, const std::optional<std
 class LineEdit {
  public:
   LineEdit(const Document& doc, std::string& next, bool& changed)
-      : doc_(doc), lines_(SplitLines(doc.text)), next_(next), changed_(changed) {}
+      : doc_(doc),
+        lines_(SplitLines(doc.text, LineEnds::AlsoBareCr)),
+        next_(next),
+        changed_(changed) {}
 
-  const std::vector<Line>& Lines() const { return lines_; }
+  const std::vector<TextLine>& Lines() const { return lines_; }
   std::string Entry(std::string_view name, std::string_view value) const {
     return doc_.ToFile(name) + "=" + doc_.ToFile(value) + doc_.lineEnd;
   }
@@ -241,7 +226,7 @@ class LineEdit {
 
  private:
   const Document& doc_;
-  std::vector<Line> lines_;
+  std::vector<TextLine> lines_;
   std::string& next_;
   bool& changed_;
 };
@@ -249,7 +234,7 @@ class LineEdit {
 // Sets, rewrites or deletes `keyName` in the section at lines [begin, end).
 void EditKey(const Document& doc, LineEdit& edit, std::size_t begin, std::size_t end,
              std::string_view keyName, const std::optional<std::string>& value) {
-  const std::vector<Line>& lines = edit.Lines();
+  const std::vector<TextLine>& lines = edit.Lines();
   for (std::size_t i = begin + 1; i < end; ++i) {
     auto entry = KeyEntry(lines[i].body);
     if (!entry || !doc.SameName(entry->name, keyName)) continue;

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/text_codec.h"
+#include "platform/text_lines.h"
 
 namespace tavex::platform {
 namespace {
@@ -191,25 +192,6 @@ bool ParseQuoted(std::string_view s, std::size_t& pos, std::string& text, std::s
   return false;
 }
 
-// One line of the file; `full` includes its line end.
-struct Line {
-  std::string_view body;
-  std::string_view full;
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  while (!text.empty()) {
-    std::size_t end = text.find('\n');
-    std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
-    std::string_view body = text.substr(0, std::min(end, text.size()));
-    if (!body.empty() && body.back() == '\r') body.remove_suffix(1);
-    lines.push_back(Line{body, text.substr(0, next)});
-    text.remove_prefix(next);
-  }
-  return lines;
-}
-
 // The text of a file in the character set its pieces are kept in, and its encoding.
 bool DecodeFile(std::string_view raw, HiveSource& source, std::string& text) {
   if (raw.starts_with(kUtf16Mark)) {
@@ -237,8 +219,8 @@ class Parser {
     if (!DecodeFile(raw, source, text_)) {
       return Fail(0, "a UTF-16 file must have an even number of bytes");
     }
-    lines_ = SplitLines(text_);
-    for (const Line& line : lines_) {
+    lines_ = SplitLines(text_, LineEnds::CrLfOrLf);
+    for (const TextLine& line : lines_) {
       if (line.full.size() == line.body.size()) continue;
       source.lineEnd = std::string(line.full.substr(line.body.size()));
       break;
@@ -480,7 +462,7 @@ class Parser {
   HiveParseError& error_;
   std::vector<HiveParseError>* skipped_;
   std::string text_;
-  std::vector<Line> lines_;
+  std::vector<TextLine> lines_;
   Charset charset_{false};
   HiveKey* current_ = nullptr;
   bool foreignKey_ = false;  // under a key line that was left out: its values go quietly
