@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/serial_rs485.h"
+
 namespace tavex::platform {
 
 // Line settings, the termios translation of a comm driver's device control block.
@@ -99,7 +101,10 @@ class SerialDevice {
 
   // Opens `path` for reading and writing, exclusively (flock and TIOCEXCL), in raw mode.
   // On failure returns nullptr and sets `error` (ENOENT, EBUSY, EACCES, ...); no descriptor leaks.
-  static std::unique_ptr<SerialDevice> Open(const std::string& path, int& error);
+  // The driver's RS-485 mode is reached through `rs485` (a test passes a device of its own); the
+  // device gives back, when it goes away, whatever its line settings changed there.
+  static std::unique_ptr<SerialDevice> Open(const std::string& path, int& error,
+                                            Rs485Ioctls& rs485 = SystemRs485Ioctls());
 
   // Queue sizes in bytes; the receive queue of our own holds `inputSize` bytes.
   virtual int SetupQueues(std::uint32_t inputSize, std::uint32_t outputSize) = 0;

@@ -113,11 +113,12 @@ ReadPlan PlanRead(const Timeouts& t, Clock::time_point start, std::size_t length
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  PosixSerialDevice(ExclusiveTty line, UniqueFd transferWake, UniqueFd waitWake)
+  PosixSerialDevice(ExclusiveTty line, UniqueFd transferWake, UniqueFd waitWake, Rs485Ioctls& rs485)
       : fd_(line.Fd()),
         transferWake_(std::move(transferWake)),
         waitWake_(std::move(waitWake)),
         queue_(kDefaultQueueSize),
+        rs485_(rs485),
         tty_(std::move(line)) {
     std::uint32_t lines = 0;
     modemSupported_ = !tty::IsUnsupported(tty::ModemLines(fd_, lines));
@@ -126,6 +127,15 @@ class PosixSerialDevice final : public SerialDevice {
     clearCounters_ = waitCounters_ = counters;
     lastModem_ = lines;
   }
+
+  ~PosixSerialDevice() override {
+    // Nobody is left to hear of a failure here: a device that went away has no mode to give
+    // back.
+    std::lock_guard lock(mu_);
+    rs485_.Restore(fd_);
+  }
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
   int SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
     // The kernel's output queue has a fixed size; only the receive queue is ours. A size of 0
@@ -142,8 +152,11 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int SetLineSettings(const LineSettings& settings) override {
+    if (!tty::LineSettingsValid(settings)) return EINVAL;
     std::lock_guard lock(mu_);
-    if (int error = tty::ConfigureLine(fd_, settings)) return error;
+    bool driverDrivesRts = false;
+    if (int error = rs485_.Apply(fd_, settings.rtsControl == 3, driverDrivesRts)) return error;
+    if (int error = tty::ConfigureLine(fd_, settings, driverDrivesRts)) return error;
     ReceiveQueue::Options options;
     options.discardNull = settings.discardNull;
     options.parityMarked = settings.parityCheck;
@@ -535,6 +548,7 @@ class PosixSerialDevice final : public SerialDevice {
   tty::LineCounters waitCounters_;   // baseline of the event wait's sampling
   tty::LineCounters clearCounters_;  // baseline of ClearError
   Clock::time_point nextSample_{};
+  Rs485Mode rs485_;  // what the line settings did to the driver's RS-485 mode
 
   // Last, so that the device is closed first (and its exclusive mode given up) when the object
   // goes away.
@@ -543,7 +557,8 @@ class PosixSerialDevice final : public SerialDevice {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& error) {
+std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& error,
+                                                 Rs485Ioctls& rs485) {
   ExclusiveTty line;
   error = line.Open(path);
   if (error != 0) return nullptr;
@@ -559,7 +574,7 @@ std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& e
   }
   try {
     return std::make_unique<PosixSerialDevice>(std::move(line), std::move(transferWake),
-                                               std::move(waitWake));
+                                               std::move(waitWake), rs485);
   } catch (const std::bad_alloc&) {
     error = ENOMEM;
     return nullptr;

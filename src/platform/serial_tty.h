@@ -15,10 +15,15 @@ namespace tavex::platform::tty {
 // left as they are. Fails with ENOTTY when `fd` is not a terminal.
 int MakeRaw(int fd);
 
-// Rate, framing, parity checking, flow control and the DTR/RTS levels. Rejects what no line can
-// do (rate 0, data bits outside 5..8, unknown parity or stop bits) with EINVAL and leaves the
-// device unchanged then. Modem-line ioctls that the device lacks (ENOTTY, EINVAL) are skipped.
-int ConfigureLine(int fd, const LineSettings& settings);
+// False for what no line can do: rate 0, data bits outside 5..8, unknown parity, stop bits or
+// DTR/RTS control.
+bool LineSettingsValid(const LineSettings& settings);
+
+// Rate, framing, parity checking, flow control and the DTR/RTS levels. Rejects settings that are
+// not LineSettingsValid with EINVAL and leaves the device unchanged then. With `driverDrivesRts`
+// (the driver's RS-485 mode is on) RTS is left to the driver. Modem-line ioctls that the device
+// lacks (ENOTTY, EINVAL) are skipped. The RS-485 mode itself is serial_rs485.h's.
+int ConfigureLine(int fd, const LineSettings& settings, bool driverDrivesRts);
 
 // Exclusive mode of the terminal (TIOCEXCL / TIOCNXCL, TIOCGEXCL).
 int SetExclusive(int fd, bool exclusive);

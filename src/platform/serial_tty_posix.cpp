@@ -70,22 +70,6 @@ int SetModemLine(int fd, int line, bool on) {
   return IsUnsupported(error) ? 0 : error;
 }
 
-// RTS driven by the driver while sending (RS-485 direction control), where the device has it.
-int SetRtsOnSend(int fd, bool enable) {
-  serial_rs485 rs485{};
-  int error = Ioctl(fd, TIOCGRS485, &rs485);
-  if (error != 0) return error;
-  bool enabled = (rs485.flags & SER_RS485_ENABLED) != 0;
-  if (enabled == enable) return 0;
-  if (enable) {
-    rs485.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-    rs485.flags &= ~static_cast<std::uint32_t>(SER_RS485_RTS_AFTER_SEND);
-  } else {
-    rs485.flags &= ~static_cast<std::uint32_t>(SER_RS485_ENABLED);
-  }
-  return Ioctl(fd, TIOCSRS485, &rs485);
-}
-
 }  // namespace
 
 int MakeRaw(int fd) {
@@ -95,11 +79,13 @@ int MakeRaw(int fd) {
   return Ioctl(fd, TCSETS2, &tio);
 }
 
-int ConfigureLine(int fd, const LineSettings& s) {
-  if (s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8 || s.parity > 4 || s.stopBits > 2 ||
-      s.dtrControl > 2 || s.rtsControl > 3) {
-    return EINVAL;
-  }
+bool LineSettingsValid(const LineSettings& s) {
+  return s.baudRate != 0 && s.byteSize >= 5 && s.byteSize <= 8 && s.parity <= 4 &&
+         s.stopBits <= 2 && s.dtrControl <= 2 && s.rtsControl <= 3;
+}
+
+int ConfigureLine(int fd, const LineSettings& s, bool driverDrivesRts) {
+  if (!LineSettingsValid(s)) return EINVAL;
   termios2 tio{};
   if (int error = Ioctl(fd, TCGETS2, &tio)) return error;
   SetRaw(tio);
@@ -141,18 +127,11 @@ int ConfigureLine(int fd, const LineSettings& s) {
   if (int error = Ioctl(fd, TCSETS2, &tio)) return error;
 
   // DTR handshake does not exist here: the line is held on, which lets a peer that waits for
-  // DTR talk to us. RTS toggle uses the driver's RS-485 direction control where there is one;
-  // otherwise RTS stays at its idle level (off).
+  // DTR talk to us. In the driver's RS-485 mode RTS switches the line driver and is the driver's
+  // own; otherwise RTS toggle leaves RTS at its idle level (off).
   if (int error = SetModemLine(fd, TIOCM_DTR, s.dtrControl != 0)) return error;
-  bool rtsToggle = s.rtsControl == 3;
-  int rs485 = SetRtsOnSend(fd, rtsToggle);
-  if (rs485 != 0 && !IsUnsupported(rs485)) return rs485;
-  if (!rtsToggle || rs485 != 0) {
-    if (int error = SetModemLine(fd, TIOCM_RTS, s.rtsControl == 1 || s.rtsControl == 2)) {
-      return error;
-    }
-  }
-  return 0;
+  if (driverDrivesRts) return 0;
+  return SetModemLine(fd, TIOCM_RTS, s.rtsControl == 1 || s.rtsControl == 2);
 }
 
 int SetExclusive(int fd, bool exclusive) {
