@@ -123,7 +123,10 @@ class Panel final : public ClockPanel {
   }
   int Brightness() const override { return brightness; }
   void SetReadout(Readout readout, const std::string& text) override { readouts[readout] = text; }
-  void SetStatusText(const std::string&) override { Check(false, "the port did not open"); }
+  // An open port clears the report of an earlier failure; any text means the port did not open.
+  void SetStatusText(const std::string& text) override {
+    Check(text.empty(), "the port did not open");
+  }
   void AppendLog(const std::string& line) override { log.push_back(line); }
   void SetTimerArmed(PollTimer, bool) override {}
   bool TryOpenPort() override { return true; }
@@ -181,6 +184,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(!line.port.Connected(), "port left open");
   } catch (const EConvertError&) {
     Check(accepted && params.statusReply, "conversion error without an accepted status reply");
+    Check(panel.readouts[params.pressureLabel] == kNoValueText &&
+              panel.readouts[params.timeLabel] == kNoTimeText,
+          "readouts of a failed exchange keep a value");
     line.port.Close();
   }
 

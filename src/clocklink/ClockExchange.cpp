@@ -98,6 +98,14 @@ std::string Shown(const std::string& bytes) {
   return platform::Cp1251ToUtf8(bytes);
 }
 
+// Every readout of the exchange in its no-value form: what an exchange shows when it ends
+// without an accepted answer, so that no earlier value passes for a current one.
+void ShowNoValues(const ExchangeParams& params, ClockPanel& panel) {
+  panel.SetReadout(params.timeLabel, kNoTimeText);
+  panel.SetReadout(params.temperatureLabel, kNoValueText);
+  if (params.pressureLabel != Readout::None) panel.SetReadout(params.pressureLabel, kNoValueText);
+}
+
 // Restores the settings and opens the port. Returns how the exchange ends when it cannot go on.
 std::optional<ExchangeOutcome> OpenPort(const ExchangeParams& params, ClockPanel& panel,
                                         TCustomComPort& port) {
@@ -109,11 +117,15 @@ std::optional<ExchangeOutcome> OpenPort(const ExchangeParams& params, ClockPanel
     port.Open();
   } catch (const std::exception&) {
     panel.SetStatusText(std::string(kPortFailureText));
-    panel.SetReadout(params.timeLabel, kNoTimeText);
-    panel.SetReadout(params.temperatureLabel, kNoValueText);
+    ShowNoValues(params, panel);
     return ExchangeOutcome::PortFailed;
   }
-  if (!panel.TryOpenPort()) return ExchangeOutcome::NotOpened;
+  // The port opens again: an earlier failure's report no longer holds.
+  panel.SetStatusText({});
+  if (!panel.TryOpenPort()) {
+    ShowNoValues(params, panel);
+    return ExchangeOutcome::NotOpened;
+  }
   return std::nullopt;
 }
 
@@ -127,9 +139,7 @@ void TakeDurations(ClockPanel& panel, const StatusReply& reply) {
 
 void ShowRefused(const ExchangeParams& params, ClockPanel& panel, const std::string& reply) {
   if (params.durationsOfAnOffClock && HasDurationDigits(reply)) TakeDurations(panel, reply);
-  panel.SetReadout(params.timeLabel, kNoTimeText);
-  panel.SetReadout(params.temperatureLabel, kNoValueText);
-  if (params.pressureLabel != Readout::None) panel.SetReadout(params.pressureLabel, kNoValueText);
+  ShowNoValues(params, panel);
   ApplySwitches(panel, params.refused);
 }
 
@@ -158,10 +168,10 @@ const ExchangeParams& ReadBackExchange() {
   return kReadBack;
 }
 
-ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
-                                 TCustomComPort& port, platform::WallClock& clock) {
-  if (const auto ended = OpenPort(params, panel, port)) return *ended;
+namespace {
 
+ExchangeOutcome RunOpenExchange(const ExchangeParams& params, ClockPanel& panel,
+                                TCustomComPort& port, platform::WallClock& clock) {
   const ClockInstant t =
       CorrectedInstant(clock.LocalNow(), panel.CorrectionHours(params.clockNumber));
   const ClockFrame frame = BuildFrame(params, panel, t);
@@ -196,6 +206,21 @@ ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel
   }
   port.Close();
   return accepted ? ExchangeOutcome::Accepted : ExchangeOutcome::Refused;
+}
+
+}  // namespace
+
+ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
+                                 TCustomComPort& port, platform::WallClock& clock) {
+  try {
+    if (const auto ended = OpenPort(params, panel, port)) return *ended;
+    return RunOpenExchange(params, panel, port, clock);
+  } catch (...) {
+    // An error that ends the exchange (settings that cannot be loaded, a failed transfer, a bad
+    // digit in an accepted answer) leaves no answer to show either.
+    ShowNoValues(params, panel);
+    throw;
+  }
 }
 
 }  // namespace tavex

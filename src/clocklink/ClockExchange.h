@@ -101,8 +101,10 @@ const ExchangeParams& ReadBackExchange();
 // What happened, for the caller and the tests.
 enum class ExchangeOutcome { PortFailed, NotOpened, Refused, Accepted };
 
-// Runs one exchange to its end on the calling thread. A failed Open is reported on the panel;
-// every other error propagates (the port then stays open).
+// Runs one exchange to its end on the calling thread. A failed Open is reported on the panel
+// (and the report cleared by the next Open that succeeds); every other error propagates (the port
+// then stays open). Whenever the exchange ends without an accepted answer, its readouts are set
+// to their no-value form.
 ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
                                  TCustomComPort& port, platform::WallClock& clock);
 

@@ -336,8 +336,10 @@ TEST_F(ExchangeTest, LetterAtADurationStopsTheExchangeWithThePortOpen) {
   EXPECT_EQ(panel_.durations[0], 3);
   EXPECT_EQ(panel_.durations[1], 7);
   EXPECT_EQ(panel_.durations[2], 0);
-  EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "740");
-  EXPECT_EQ(panel_.readouts.count(Readout::Clock1Time), 0u);
+  // No readout keeps a value the exchange could not confirm.
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "-----");
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Time], "--:--");
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Temperature], "-----");
   EXPECT_TRUE(port_.Connected());
   // The next exchange finds a sane line again.
   ClockPlayer next(pty_.MasterFd(), 2, "055421 21o3701xx745");
@@ -356,7 +358,7 @@ TEST_F(ExchangeTest, APortThatDoesNotOpenIsReportedWithoutTouchingTheLine) {
       EXPECT_EQ(panel_.status, "Com порт выбран неверно или занят другим приложением.");
       EXPECT_EQ(panel_.readouts[kind->timeLabel], "--:--");
       EXPECT_EQ(panel_.readouts[kind->temperatureLabel], "-----");
-      EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "745");
+      EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], kind->clockNumber == 1 ? "-----" : "745");
       EXPECT_TRUE(panel_.log.empty());
       EXPECT_TRUE(panel_.events.empty());
     }
@@ -370,6 +372,11 @@ TEST_F(ExchangeTest, APortThatDoesNotOpenIsReportedWithoutTouchingTheLine) {
   holder.Close();
   char byte;
   EXPECT_LE(read(pty_.MasterFd(), &byte, 1), 0) << "bytes reached the line";
+  // The next exchange that opens the port clears the report.
+  panel_.status = "x";
+  ClockPlayer player(pty_.MasterFd(), 2, "055421 21o0000xx745");
+  EXPECT_EQ(Run(ReadBackExchange(), kWorkedExample), ExchangeOutcome::Accepted);
+  EXPECT_EQ(panel_.status, "");
 }
 
 TEST_F(ExchangeTest, ALineThatVanishesFailsTheExchangeAndTheNextOneRecovers) {
@@ -378,8 +385,10 @@ TEST_F(ExchangeTest, ALineThatVanishesFailsTheExchangeAndTheNextOneRecovers) {
     std::this_thread::sleep_for(60ms);
     pty_.Close();
   });
+  panel_.readouts[Readout::Clock1Pressure] = "745";
   EXPECT_ANY_THROW(Run(ConfigurationExchange(), kWorkedExample));
   hangUp.join();
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "-----");
   EXPECT_TRUE(port_.Connected());  // left open by the failed exchange
   // The clock's line comes back under a new name; the stored settings follow it, and the port
   // left open on the vanished device is opened afresh.
@@ -391,7 +400,10 @@ TEST_F(ExchangeTest, ALineThatVanishesFailsTheExchangeAndTheNextOneRecovers) {
 
 TEST_F(ExchangeTest, AFailedSecondOpenEndsTheExchangeBeforeAnyByte) {
   panel_.tryOpenResult = false;
+  panel_.readouts[Readout::Clock1Pressure] = "745";
   EXPECT_EQ(Run(ReadBackExchange(), kWorkedExample), ExchangeOutcome::NotOpened);
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "-----");
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Time], "--:--");
   EXPECT_TRUE(panel_.log.empty());
   EXPECT_TRUE(port_.Connected());
 }
