@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/catalog.h"
 #include "platform/text_codec.h"
 #include "serial/ComNames.h"
 
@@ -24,6 +25,15 @@ std::vector<std::string> ValueNames(Enum last, ToText toText) {
 // letter case be ignored for Cyrillic names.
 QString ShownText(const std::string& entry) {
   return QString::fromStdString(platform::Cp1251ToUtf8(entry));
+}
+
+// "ttyUSB0 (not present)" in the operator's language; only the first "%s" of the translation
+// is replaced, as it comes from a catalogue.
+QString AbsentPortShown(const std::string& name) {
+  QString text = QString::fromStdString(platform::Translate("portsetup", kAbsentPortText));
+  const qsizetype at = text.indexOf(QStringLiteral("%s"));
+  if (at < 0) return ShownText(name) + QLatin1Char(' ') + text;
+  return text.replace(at, 2, ShownText(name));
 }
 
 PortListSource& CurrentPortListSource() {
@@ -180,6 +190,7 @@ void TComComboBox::SetComProperty(TComProperty property) {
 
 void TComComboBox::FillItems(std::vector<std::string> entries) {
   clear();
+  absentEntry_ = -1;
   entries_ = std::move(entries);
   for (const std::string& entry : entries_) addItem(ShownText(entry));
   if (entries_.empty()) return;
@@ -207,9 +218,25 @@ void TComComboBox::SetText(const std::string& text) {
 
 void TComComboBox::ShowCurrentValue() {
   if (select_.ComPort() == nullptr) return;
-  const int index = select_.FindEntry(select_.CurrentValueName());
+  const std::string current = select_.CurrentValueName();
+  int index = select_.FindEntry(current);
+  if (index < 0 && select_.ComProperty() == cpPort && !current.empty()) {
+    index = AddAbsentPort(current);
+  }
   SelectIndex(index);
   if (index >= 0) select_.SetPendingFromText(entries_[static_cast<std::size_t>(index)]);
+}
+
+int TComComboBox::AddAbsentPort(const std::string& name) {
+  // One such entry at a time: a port renamed since replaces the earlier one.
+  if (absentEntry_ >= 0) {
+    removeItem(absentEntry_);
+    entries_.erase(entries_.begin() + absentEntry_);
+  }
+  entries_.push_back(name);
+  addItem(AbsentPortShown(name));
+  absentEntry_ = static_cast<int>(entries_.size()) - 1;
+  return absentEntry_;
 }
 
 void TComComboBox::SelectIndex(int index) {

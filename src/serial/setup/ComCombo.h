@@ -30,6 +30,10 @@ enum TComProperty : std::uint8_t {
 using PortListSource = std::function<void(std::vector<std::string>& target)>;
 PortListSource SetPortListSource(PortListSource source);
 
+// How the port list shows a stored port that is not installed now (text domain "portsetup"; %s
+// is the port name): it stays listed and selected, so that OK keeps it.
+inline constexpr const char* kAbsentPortText = "%s (not present)";
+
 // The entries a list shows for a property, entry i naming value i; for cpPort the installed
 // ports (an EComPort from the port list passes out).
 std::vector<std::string> ComPropertyEntries(TComProperty property);
@@ -104,7 +108,10 @@ class TComComboBox : public QComboBox, private TComPortObserver {
   // Selects the entry with exactly this text; changes nothing when there is none.
   void SetText(const std::string& text);
 
-  // Selects the entry naming the bound port's current value (ignoring letter case), or nothing.
+  // Selects the entry naming the bound port's current value (ignoring letter case). A port name
+  // that is not among the installed ports gets an entry of its own, marked as not present, so
+  // that the stored port is never lost by accepting the dialog; any other value not listed
+  // selects nothing.
   void ShowCurrentValue();
   // Writes the pending value into the bound port.
   void ApplyChoice() { select_.ApplyChoice(); }
@@ -116,9 +123,11 @@ class TComComboBox : public QComboBox, private TComPortObserver {
   void FillItems(std::vector<std::string> entries);
   void OperatorPicked(int index);
   void SelectIndex(int index);
+  int AddAbsentPort(const std::string& name);
   void ComPortDestroyed(TCustomComPort& port) override;
 
   std::vector<std::string> entries_;  // the entries as the port sees them (single-byte text)
+  int absentEntry_ = -1;              // the entry of a port not installed now, or -1
   TComSelect select_;
 };
 

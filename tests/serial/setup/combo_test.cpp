@@ -136,7 +136,7 @@ TEST(ComComboFlowControl, FieldsMatchingNoPresetShowCustomAndApplyingKeepsThem) 
   EXPECT_FALSE(port.FlowControl().XonXoffIn());
 }
 
-TEST(ComComboBinding, ValueNotListedSelectsNothingAndKeepsThePendingValue) {
+TEST(ComComboBinding, PortNotInstalledStaysListedSelectedAndMarked) {
   PortListHive hive;
   PtyPorts ptys(hive, 1);
   RecordingPort port;
@@ -144,10 +144,40 @@ TEST(ComComboBinding, ValueNotListedSelectsNothingAndKeepsThePendingValue) {
   TComComboBox list;
   list.SetComProperty(cpPort);
   list.SetComPort(&port);
+  ASSERT_EQ(2, list.count());
+  EXPECT_EQ(1, list.currentIndex());
+  EXPECT_EQ("ttyNoSuchPort", list.Text());
+  EXPECT_EQ("ttyNoSuchPort (not present)", list.currentText().toStdString());
+  list.ApplyChoice();
+  EXPECT_EQ("ttyNoSuchPort", port.Port()) << "without a pick the stored port is kept";
+
+  // Shown again after a rename: one such entry, the new name; the installed port is still there.
+  port.SetPort("ttyGoneToo");
+  list.ShowCurrentValue();
+  ASSERT_EQ(2, list.count());
+  EXPECT_EQ("ttyGoneToo", list.Text());
+  // The operator's pick replaces it; a pick back keeps the absent name.
+  QTest::keyClick(&list, Qt::Key_Home);
+  list.ApplyChoice();
+  EXPECT_EQ(ptys.Path(0), port.Port());
+  QTest::keyClick(&list, Qt::Key_End);
+  list.ApplyChoice();
+  EXPECT_EQ("ttyGoneToo", port.Port());
+}
+
+TEST(ComComboBinding, NoStoredPortSelectsNothingAndApplyingKeepsItEmpty) {
+  PortListHive hive;
+  PtyPorts ptys(hive, 1);
+  RecordingPort port;
+  port.SetPort("");
+  TComComboBox list;
+  list.SetComProperty(cpPort);
+  list.SetComPort(&port);
+  EXPECT_EQ(1, list.count());
   EXPECT_EQ(-1, list.currentIndex());
   EXPECT_EQ("", list.Text());
   list.ApplyChoice();
-  EXPECT_EQ("", port.Port()) << "without a pick the pending port name is empty";
+  EXPECT_EQ("", port.Port());
 }
 
 TEST(ComComboBinding, PortNameIsFoundIgnoringCaseAndAppliedInTheEntrysCase) {

@@ -269,32 +269,42 @@ TEST_F(ComSetupDialog, OkKeepsWhatTheOperatorDidNotChange) {
   EXPECT_TRUE(port.FlowControl().OutDSRFlow());
 }
 
-TEST_F(ComSetupDialog, UnlistedPortShowsNoSelectionAndOkWithoutAPickEmptiesIt) {
+TEST_F(ComSetupDialog, PortNotInstalledNowIsShownMarkedAndEnterKeepsIt) {
   RecordingPort port;
-  port.SetPort("ttyGone");
+  port.SetPort("ttyUSB0");
   DialogScript script([&](TComSetupFrm& dialog) {
-    EXPECT_EQ(-1, dialog.Combo1->currentIndex());
-    EXPECT_EQ("", dialog.Combo1->Text());
-    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    EXPECT_EQ("ttyUSB0", dialog.Combo1->Text());
+    EXPECT_EQ("ttyUSB0 (not present)", dialog.Combo1->currentText().toStdString());
+    EXPECT_EQ(3, dialog.Combo1->count()) << "the installed ports are still offered";
+    QTest::keyClick(&dialog, Qt::Key_Return);
   });
   port.ShowSetupDialog();
   ASSERT_TRUE(script.Ran());
-  EXPECT_EQ("", port.Port());
+  EXPECT_EQ("ttyUSB0", port.Port());
 }
 
-TEST(ComSetupPortList, NoInstalledPortsGiveAnEmptyListAndOkAnEmptyName) {
+TEST(ComSetupPortList, NoInstalledPortsListOnlyTheStoredOneAndOkKeepsIt) {
   PortListHive hive;
   RegisterComSetupDialog();
   RecordingPort port;
   port.SetPort("ttyUSB0");
   DialogScript script([&](TComSetupFrm& dialog) {
-    EXPECT_EQ(0, dialog.Combo1->count());
-    EXPECT_EQ("", dialog.Combo1->Text());
-    QTest::keyClick(dialog.Combo1, Qt::Key_Down);  // nothing to pick
+    EXPECT_EQ(1, dialog.Combo1->count());
+    EXPECT_EQ("ttyUSB0", dialog.Combo1->Text());
+    QTest::keyClick(dialog.Combo1, Qt::Key_Down);  // nothing else to pick
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
   });
   port.ShowSetupDialog();
   ASSERT_TRUE(script.Ran());
+  EXPECT_EQ("ttyUSB0", port.Port());
+
+  port.SetPort("");
+  DialogScript none([&](TComSetupFrm& dialog) {
+    EXPECT_EQ(0, dialog.Combo1->count());
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  port.ShowSetupDialog();
+  ASSERT_TRUE(none.Ran());
   EXPECT_EQ("", port.Port());
 }
 
