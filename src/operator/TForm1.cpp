@@ -55,6 +55,17 @@ QLabel* MakeCaption(QWidget* parent, const char* name, const char* text, int lef
   return label;
 }
 
+// A readout's text: lime while current, a dim green once its value has grown old.
+const QColor kReadoutText(0x00, 0xFF, 0x00);
+const QColor kOldReadoutText(0x00, 0x70, 0x00);
+
+void SetReadoutColour(QLabel* label, const QColor& colour) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, Qt::black);
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
+}
+
 QLabel* MakeReadout(QWidget* parent, const char* name, const char* text, QRect geometry,
                     bool fixedPitch = false) {
   auto* label = Named(new QLabel(QString::fromUtf8(text), parent), name);
@@ -62,10 +73,7 @@ QLabel* MakeReadout(QWidget* parent, const char* name, const char* text, QRect g
   label->setAlignment(Qt::AlignCenter);
   label->setFont(ReadoutFont(fixedPitch));
   label->setAutoFillBackground(true);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::Window, Qt::black);
-  palette.setColor(QPalette::WindowText, QColor(0x00, 0xFF, 0x00));
-  label->setPalette(palette);
+  SetReadoutColour(label, kReadoutText);
   return label;
 }
 
@@ -365,8 +373,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), clock_(&platform::SystemClock
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
   }
+  SetWallClock(*clock_);
   Timer3->SetEnabled(true);
   Timer5->SetEnabled(true);
+}
+
+void TForm1::SetWallClock(platform::WallClock& clock) {
+  clock_ = &clock;
+  // The readouts' ages count from now on this clock's time.
+  for (std::int64_t& setNs : readoutSetNs_) setNs = clock_->MonotonicNs();
 }
 
 TForm1::~TForm1() {
@@ -390,6 +405,15 @@ void TForm1::CreateControls() {
 
   StatusBar1 = Named(new TStatusBar({200, 50}, this), "StatusBar1");
   StatusBar1->setGeometry(0, 552, 433, 17);
+  // The status bar lies below the start size; the reason for a port failure is shown also in the
+  // free strip between clock 1's group and the buttons, centred under the readouts, in red.
+  PortFailure = Named(new QLabel(GroupBox3), "PortFailure");
+  PortFailure->setGeometry(GroupBox1->x(), GroupBox1->geometry().bottom() + 1, GroupBox1->width(),
+                           Button2->y() - GroupBox1->geometry().bottom() - 1);
+  PortFailure->setAlignment(Qt::AlignCenter);
+  QPalette failurePalette = PortFailure->palette();
+  failurePalette.setColor(QPalette::WindowText, QColor(0xC0, 0x00, 0x00));
+  PortFailure->setPalette(failurePalette);
   Memo1 = Named(new TLogMemo(this), "Memo1");
   Memo1->setGeometry(704, 8, 169, 465);
 
@@ -451,10 +475,24 @@ void TForm1::Button2Click(QObject*) {
   ComPort.Close();
   Timer1->SetEnabled(false);
   Timer3->SetEnabled(false);
-  ComPort.ShowSetupDialog();
-  // The clocks' line runs at 4800 bit/s whatever the dialog chose.
-  ComPort.SetBaudRate(br4800);
-  ComPort.SaveSettings(ssRegistry, std::string(kSettingsLocation));
+  try {
+    // The dialog starts from the stored settings, not from what the last exchange happened to
+    // load: what the operator leaves alone is stored back as it stands. Settings that cannot be
+    // loaded leave the port's own; the store below reports what is wrong with the file.
+    try {
+      ComPort.RestoreSettings(ssRegistry, std::string(kSettingsLocation));
+    } catch (const EComPort&) {
+    }
+    ComPort.ShowSetupDialog();
+    // The clocks' line runs at 4800 bit/s whatever the dialog chose.
+    ComPort.SetBaudRate(br4800);
+    ComPort.SaveSettings(ssRegistry, std::string(kSettingsLocation));
+  } catch (...) {
+    // The error box reports the failure; polling goes on with the settings in force (each
+    // exchange loads the stored ones), rather than stopping until the next successful setup.
+    Timer3->SetEnabled(true);
+    throw;
+  }
   Timer3->SetEnabled(true);
 }
 
@@ -496,6 +534,7 @@ void TForm1::Timer5Timer(QObject*) {
                            TwoDigits(now.second) + " " + TwoDigits(now.day) + "." +
                            TwoDigits(now.month) + "." + TwoDigits(now.year);
   Label9->setText(QString::fromStdString(text));
+  MarkOldReadouts();
 }
 
 void TForm1::StartSEND(QObject*) {
@@ -576,10 +615,33 @@ QLabel* TForm1::LabelOf(Readout readout) const {
 
 void TForm1::SetReadout(Readout readout, const std::string& text) {
   if (QLabel* label = LabelOf(readout)) label->setText(Text(text));
+  constexpr Readout kPolled[] = {Readout::Clock1Time, Readout::Clock1Temperature,
+                                 Readout::Clock1Pressure};
+  for (int i = 0; i < 3; ++i) {
+    if (readout != kPolled[i]) continue;
+    readoutSetNs_[i] = clock_->MonotonicNs();
+    ShowReadoutAge(i, false);
+  }
+}
+
+void TForm1::ShowReadoutAge(int index, bool old) {
+  if (readoutOld_[index] == old) return;
+  readoutOld_[index] = old;
+  QLabel* labels[] = {Label5, Label1, Label31};
+  SetReadoutColour(labels[index], old ? kOldReadoutText : kReadoutText);
+}
+
+// Clock 1 is read every polling period; a readout no exchange has written for longer than two
+// periods (polling stopped by the setup dialog, an error box, a busy line) shows an old value.
+void TForm1::MarkOldReadouts() {
+  const std::int64_t limitNs = 2 * std::int64_t{Timer1->Interval()} * 1000000;
+  const std::int64_t now = clock_->MonotonicNs();
+  for (int i = 0; i < 3; ++i) ShowReadoutAge(i, now - readoutSetNs_[i] > limitNs);
 }
 
 void TForm1::SetStatusText(const std::string& text) {
   StatusBar1->SetSimpleText(Text(text));
+  PortFailure->setText(Text(text));
 }
 
 void TForm1::AppendLog(const std::string& line) {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QWidget>
+#include <cstdint>
 
 #include "clocklink/ClockExchange.h"
 #include "operator/Controls.h"
@@ -24,7 +25,7 @@ class TForm1 : public QWidget, public ClockPanel {
   ~TForm1() override;
 
   // Tests fix "now" through their own clock; the default is the system's.
-  void SetWallClock(platform::WallClock& clock) { clock_ = &clock; }
+  void SetWallClock(platform::WallClock& clock);
   // Every log line also goes to `journal` (none: the window's log only).
   void SetJournal(platform::Journal* journal) { journal_ = journal; }
 
@@ -124,7 +125,9 @@ class TForm1 : public QWidget, public ClockPanel {
   QPushButton* Button8;    // "Часы 1": as Button3
   QPushButton* Button9;    // "Читаю задержки": read-back of clock 1
   TStatusBar* StatusBar1;  // two empty panels; its simple text reports a port that failed to open
-  TLogMemo* Memo1;         // the exchange log
+  // Below clock 1's group, inside the start size: why the port failed, while the failure lasts.
+  QLabel* PortFailure;
+  TLogMemo* Memo1;  // the exchange log
 
   TTimer* Timer1;  // 10 s: periodic read-back of clock 1
   TTimer* Timer2;  // 5 s: configuration of clock 1 until a reply is accepted
@@ -135,11 +138,18 @@ class TForm1 : public QWidget, public ClockPanel {
   void CreateControls();
   void WireEvents();
   QLabel* LabelOf(Readout readout) const;
+  // Shows a readout of clock 1 as current (fresh: set by an exchange now) or as old.
+  void ShowReadoutAge(int index, bool old);
+  void MarkOldReadouts();
   TSpinEdit* DurationControl(DisplayItem item) const;
   ExchangeOutcome Exchange(const ExchangeParams& params);
 
   platform::WallClock* clock_;
   platform::Journal* journal_ = nullptr;
+  // Clock 1's polled readouts (time, temperature, pressure): when each was last written by an
+  // exchange, on the clock's monotonic time, and whether it is shown as old.
+  std::int64_t readoutSetNs_[3] = {};
+  bool readoutOld_[3] = {};
 };
 
 }  // namespace tavex::ui

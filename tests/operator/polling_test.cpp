@@ -182,9 +182,10 @@ TEST_F(PollingTest, WithoutStoredSettingsEveryExchangeReportsThePortAndPollingGo
   EXPECT_EQ(form_.StatusBar1->SimpleText().toStdString(),
             "Com порт выбран неверно или занят другим приложением.");
   EXPECT_EQ(form_.StatusBar1->currentMessage(), QString());  // stored, shown only in simple mode
+  EXPECT_EQ(Text(form_.PortFailure), "Com порт выбран неверно или занят другим приложением.");
   EXPECT_EQ(Text(form_.Label5), "--:--");
   EXPECT_EQ(Text(form_.Label1), "-----");
-  EXPECT_EQ(Text(form_.Label31), "745");
+  EXPECT_EQ(Text(form_.Label31), "-----");
   EXPECT_EQ(State(), "1");
   form_.Timer1Timer(form_.Timer1);
   EXPECT_EQ(State(), "1");
@@ -209,7 +210,10 @@ TEST_F(PollingTest, ABadDigitIsReportedAndTheTimerStaysArmed) {
   EXPECT_EQ(boxes.boxes[0].title.toStdString(), "TAVEX - управление часами");
   EXPECT_EQ(boxes.boxes[0].icon, QMessageBox::Critical);
   EXPECT_EQ(Durations(), (std::vector<int>{5, 5, 0, 0}));
-  EXPECT_EQ(Text(form_.Label31), "745");
+  // The answer was not taken: no readout goes on showing an earlier value.
+  EXPECT_EQ(Text(form_.Label31), "-----");
+  EXPECT_EQ(Text(form_.Label5), "--:--");
+  EXPECT_EQ(Text(form_.Label1), "-----");
   // The rest of the start-up tick was skipped: it retries, and the durations asked for a send.
   EXPECT_EQ(State(), "23");
   EXPECT_TRUE(form_.ComPort.Connected());
@@ -217,6 +221,102 @@ TEST_F(PollingTest, ABadDigitIsReportedAndTheTimerStaysArmed) {
   // The next exchange closes the port it finds open.
   form_.Button4->click();
   EXPECT_FALSE(form_.ComPort.Connected());
+}
+
+// The line goes away while clock 1 is polled: by the next read-back (at most one period, 10 s)
+// every readout shows no value, and the reason stands inside the window at its start size until
+// an exchange opens the port again.
+TEST_F(PollingTest, APortThatBecomesUnusableClearsEveryReadoutAndSaysWhyUntilItOpensAgain) {
+  StartClocks({"--pressure", "745"});
+  Quiet();
+  form_.show();
+  test::AvoidMinuteTurn(3);
+  form_.Timer3Timer(form_.Timer3);
+  ASSERT_EQ(Text(form_.Label31), "745");
+  ASSERT_EQ(State(), "1");
+  EXPECT_EQ(form_.Timer1->Interval(), 10000);
+  EXPECT_EQ(Text(form_.PortFailure), "");
+
+  const std::string line = sim_->Path();
+  sim_.reset();  // the clock line is gone
+  form_.Timer1->OnTimer();
+  EXPECT_EQ(Text(form_.Label5), "--:--");
+  EXPECT_EQ(Text(form_.Label1), "-----");
+  EXPECT_EQ(Text(form_.Label31), "-----");
+  EXPECT_EQ(State(), "1");
+
+  // Readable where the operator looks: inside 584 x 314, clear of the controls, text whole.
+  const QString reason = QStringLiteral("Com порт выбран неверно или занят другим приложением.");
+  EXPECT_EQ(form_.PortFailure->text(), reason);
+  EXPECT_TRUE(form_.PortFailure->isVisible());
+  const QRect place(form_.PortFailure->mapTo(&form_, QPoint(0, 0)), form_.PortFailure->size());
+  EXPECT_TRUE(QRect(0, 0, 584, 314).contains(place)) << place.x() << "," << place.y();
+  for (QWidget* seen :
+       std::initializer_list<QWidget*>{form_.GroupBox1, form_.Button1, form_.Button2, form_.lbl1}) {
+    const QRect other(seen->mapTo(&form_, QPoint(0, 0)), seen->size());
+    EXPECT_FALSE(place.intersects(other)) << seen->objectName().toStdString();
+  }
+  const QFontMetrics metrics(form_.PortFailure->font());
+  EXPECT_LE(metrics.horizontalAdvance(reason), place.width());
+  EXPECT_LE(metrics.height(), place.height());
+
+  form_.Timer1->OnTimer();  // the failure lasts: the text stays
+  EXPECT_EQ(form_.PortFailure->text(), reason);
+
+  // A clock on the line again: the first exchange that opens the port clears the reason.
+  StartClocks({"--pressure", "751"});
+  test::AvoidMinuteTurn(2);
+  form_.Timer1->OnTimer();
+  EXPECT_EQ(Text(form_.PortFailure), "");
+  EXPECT_EQ(form_.StatusBar1->SimpleText(), QString());
+  EXPECT_EQ(Text(form_.Label31), "751");
+  EXPECT_NE(line, "");
+}
+
+// A clock whose monotonic time the test moves; the local time is the computer's.
+class SteppedClock final : public platform::WallClock {
+ public:
+  platform::CivilTime LocalNow() const override { return platform::SystemClock().LocalNow(); }
+  void SleepMs(int ms) override { platform::SystemClock().SleepMs(ms); }
+  std::int64_t MonotonicNs() const override { return nowNs_; }
+  void AdvanceMs(std::int64_t ms) { nowNs_ += ms * 1000000; }
+
+ private:
+  std::int64_t nowNs_ = 1000000000;
+};
+
+// Clock 1's readouts are read every 10 s; one that no exchange has written for more than two
+// periods (polling stopped by the setup dialog, say) is dimmed, and lit again by a fresh value.
+TEST_F(PollingTest, AReadoutWithoutAFreshValueForTwoPeriodsIsShownAsOld) {
+  Quiet();
+  SteppedClock clock;
+  form_.SetWallClock(clock);
+  const auto colour = [](QLabel* label) {
+    return label->palette().color(QPalette::WindowText).name().toStdString();
+  };
+  const std::string lime = colour(form_.Label31);
+  form_.SetReadout(Readout::Clock1Time, "12:34");
+  form_.SetReadout(Readout::Clock1Temperature, " 21°");
+  form_.SetReadout(Readout::Clock1Pressure, "745");
+  clock.AdvanceMs(15000);
+  form_.SetReadout(Readout::Clock1Pressure, "746");
+  clock.AdvanceMs(5000);
+  form_.Timer5Timer(form_.Timer5);  // 20 s: not yet longer than two periods
+  EXPECT_EQ(colour(form_.Label5), lime);
+  clock.AdvanceMs(1000);
+  form_.Timer5Timer(form_.Timer5);
+  EXPECT_NE(colour(form_.Label5), lime);
+  EXPECT_NE(colour(form_.Label1), lime);
+  EXPECT_EQ(colour(form_.Label31), lime) << "written 6 s ago";
+  EXPECT_EQ(Text(form_.Label5), "12:34") << "the value stays, marked as old";
+  clock.AdvanceMs(15000);
+  form_.Timer5Timer(form_.Timer5);
+  EXPECT_NE(colour(form_.Label31), lime);
+
+  form_.SetReadout(Readout::Clock1Time, "12:35");
+  EXPECT_EQ(colour(form_.Label5), lime);
+  EXPECT_NE(colour(form_.Label1), lime);
+  form_.SetWallClock(platform::SystemClock());
 }
 
 TEST_F(PollingTest, TheSecondButtonsRunTheSameExchanges) {
