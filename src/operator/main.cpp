@@ -29,13 +29,24 @@ bool NoDisplay(int argc, char** argv) {
 
 QtMessageHandler defaultHandler = nullptr;
 
-// A display that is announced but cannot be reached ends the same way, with the same line.
-void ReportMissingPlatform(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+// Qt's warnings that leave the operator nothing to do: a session without a desktop (su, ssh) has
+// no runtime directory, and Qt makes a private one by itself; the offscreen platform cannot pass
+// a window's size hints on, which it says whenever a message box opens.
+bool NothingToActOn(QtMsgType type, const QString& text) {
+  return type == QtWarningMsg &&
+         (text.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+          text == QStringLiteral("This plugin does not support propagateSizeHints()"));
+}
+
+// A display that is announced but cannot be reached ends the same way as none, with the same
+// line. Every other message but the ones above goes on to Qt's own handler.
+void FilterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (type == QtFatalMsg &&
       text.contains(QStringLiteral("no Qt platform plugin could be initialized"))) {
     std::fputs(kNoDisplay, stderr);
     std::_Exit(1);
   }
+  if (NothingToActOn(type, text)) return;
   defaultHandler(type, context, text);
 }
 
@@ -46,9 +57,8 @@ int main(int argc, char** argv) {
     std::fputs(kNoDisplay, stderr);
     return 1;
   }
-  defaultHandler = qInstallMessageHandler(ReportMissingPlatform);
+  defaultHandler = qInstallMessageHandler(FilterQtMessages);
   QApplication app(argc, argv);
-  qInstallMessageHandler(defaultHandler);
   QApplication::setApplicationName(tavex::ui::ApplicationTitle());
   // Lets the desktop (Wayland in particular) match the window to its menu entry and icon.
   QApplication::setDesktopFileName(QStringLiteral("org.tavex.Tavex"));
