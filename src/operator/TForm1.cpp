@@ -374,6 +374,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), clock_(&platform::SystemClock
     move(area.center() - QPoint(width() / 2, height() / 2));
   }
   SetWallClock(*clock_);
+  KeyGate->Update();
   Timer3->SetEnabled(true);
   Timer5->SetEnabled(true);
 }
@@ -422,13 +423,12 @@ void TForm1::CreateControls() {
   Timer3 = Named(new TTimer(100, this), "Timer3");
   Timer5 = Named(new TTimer(1000, this), "Timer5");
 
-  // Keyboard order: the groups' spin controls, then the window's buttons (the log is skipped
-  // while disabled).
-  QWidget* order[] = {RxSpinEdit1,  RxSpinEdit6, RxSpinEdit7, RxSpinEdit8, RxSpinEdit9,
-                      RxSpinEdit10, RxSpinEdit2, RxSpinEdit3, RxSpinEdit4, Button1,
-                      Button2,      Button3,     Memo1,       Button4,     Button5,
-                      Button6,      Button7,     Button8,     Button9};
-  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Keyboard order follows what the operator sees, left to right and top to bottom; controls that
+  // cannot be seen at the window's size take no focus and no keys (the log is disabled).
+  KeyGate =
+      new TKeyGate(this, {RxSpinEdit1, RxSpinEdit2, RxSpinEdit3, RxSpinEdit4, RxSpinEdit6,
+                          RxSpinEdit7, RxSpinEdit8, RxSpinEdit9, RxSpinEdit10, Button1, Button2,
+                          Button3, Button4, Button5, Button6, Button7, Button8, Button9});
 }
 
 void TForm1::WireEvents() {
@@ -463,6 +463,11 @@ void TForm1::WireEvents() {
   onTick(Timer2, &TForm1::Timer2Timer);
   onTick(Timer3, &TForm1::Timer3Timer);
   onTick(Timer5, &TForm1::Timer5Timer);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  KeyGate->Update();
 }
 
 // ---- Handlers ----

@@ -11,6 +11,7 @@
 
 #include "clocklink/ClockExchange.h"
 #include "operator/Controls.h"
+#include "operator/KeyReach.h"
 #include "platform/journal.h"
 #include "platform/wall_clock.h"
 #include "serial/ComPort.h"
@@ -133,6 +134,12 @@ class TForm1 : public QWidget, public ClockPanel {
   TTimer* Timer2;  // 5 s: configuration of clock 1 until a reply is accepted
   TTimer* Timer3;  // 100 ms: the first read-back after start or port setup
   TTimer* Timer5;  // 1 s: the time and date display
+
+  // Focus, keys and the wheel for the controls the operator can see.
+  TKeyGate* KeyGate;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CreateControls();

@@ -2,6 +2,7 @@
 // The polling cycle and the exchanges started from the window, against the clock simulator on a
 // pseudo-terminal: tick handlers driven directly for the logic, and real-time runs for the timing.
 #include <QScrollBar>
+#include <QTest>
 #include <fstream>
 
 #include "operator/ErrorHandler.h"
@@ -388,6 +389,71 @@ TEST_F(PollingTest, ALineThatHangsUpIsReportedAndPollingResumesWhenItReturns) {
   EXPECT_NE(Text(form_.Label5), "--:--");
   EXPECT_FALSE(form_.ComPort.Connected());
   EXPECT_EQ(sim_->Frames().size(), 4u);
+}
+
+// The operator walks the whole Tab chain from clock 1's correction and presses Up at every stop,
+// at the window's start size and enlarged: the brightness and the clocks 2-4 are out of reach.
+TEST_F(PollingTest, KeysOnTheTabChainReachNeitherTheBrightnessNorClocksTwoToFour) {
+  StartClocks({"--durations", "1111"});
+  Quiet();
+  form_.show();
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  std::vector<std::string> stops;
+  for (const QSize size : {QSize(584, 314), QSize(1000, 700)}) {
+    form_.resize(size);
+    form_.RxSpinEdit1->setFocus();
+    for (int i = 0; i < 40; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_NE(focus, nullptr);
+      stops.push_back(focus->objectName().toStdString());
+      QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Up);
+      focus->setFocus();  // Up on a button moves the focus back a stop (Qt's own rule)
+      QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Tab);
+      if (QApplication::focusWidget() == form_.RxSpinEdit1) break;
+    }
+    stops.push_back("|");
+  }
+  EXPECT_EQ(stops, (std::vector<std::string>{"RxSpinEdit1",
+                                             "RxSpinEdit6",
+                                             "RxSpinEdit8",
+                                             "RxSpinEdit9",
+                                             "RxSpinEdit7",
+                                             "Button2",
+                                             "Button1",
+                                             "|",
+                                             "RxSpinEdit1",
+                                             "RxSpinEdit6",
+                                             "RxSpinEdit8",
+                                             "RxSpinEdit9",
+                                             "RxSpinEdit7",
+                                             "Button2",
+                                             "Button1",
+                                             "Button7",
+                                             "Button8",
+                                             "Button9",
+                                             "Button3",
+                                             "Button4",
+                                             "Button5",
+                                             "Button6",
+                                             "|"}));
+  EXPECT_EQ(Durations(), (std::vector<int>{2, 2, 2, 2}));
+  EXPECT_EQ(form_.RxSpinEdit1->value(), 2);
+  EXPECT_EQ(form_.RxSpinEdit10->value(), 0);
+  EXPECT_EQ(State(), "2");  // the durations changed: a configuration is due
+
+  test::AvoidMinuteTurn(2);
+  form_.Timer2Timer(form_.Timer2);
+  const auto frames = sim_->Frames();
+  ASSERT_FALSE(frames.empty());
+  for (const Frame& f : frames) {
+    EXPECT_EQ(f.clock, 1) << f.bytes;
+    if (f.bytes[0] == 'c') {
+      EXPECT_EQ(f.bytes.substr(kFrameBrightness.first - 1, 1), "0") << f.bytes;
+      EXPECT_EQ(f.bytes.substr(kFrameDurations.first - 1, kFrameDurations.length), "2222");
+    }
+  }
+  EXPECT_EQ(FramesOf('c').size(), 1u);
 }
 
 TEST_F(PollingTest, RunsTheCycleOnItsOwnInRealTime) {

@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QStyleOptionSpinBox>
 #include <QTest>
+#include <QWheelEvent>
 #include <set>
 
 #include "operator/ErrorHandler.h"
@@ -217,21 +218,77 @@ TEST_F(WindowTest, StartsWithItsInitialValuesAndTimers) {
   EXPECT_FALSE(form_.windowIcon().isNull());
 }
 
-TEST_F(WindowTest, KeyboardOrderFollowsTheGroupsThenTheButtons) {
-  const std::vector<QWidget*> expected = {
-      form_.RxSpinEdit1, form_.RxSpinEdit6,  form_.RxSpinEdit7, form_.RxSpinEdit8,
-      form_.RxSpinEdit9, form_.RxSpinEdit10, form_.RxSpinEdit2, form_.RxSpinEdit3,
-      form_.RxSpinEdit4, form_.Button1,      form_.Button2,     form_.Button3,
-      form_.Memo1,       form_.Button4,      form_.Button5,     form_.Button6,
-      form_.Button7,     form_.Button8,      form_.Button9};
-  const std::set<QWidget*> ours(expected.begin(), expected.end());
-  std::vector<QWidget*> chain;
-  QWidget* w = form_.RxSpinEdit1;
+// The controls Tab stops at, starting from `first`, once round the window.
+std::vector<QWidget*> TabStops(QWidget* first) {
+  std::vector<QWidget*> stops;
+  QWidget* w = first;
   do {
-    if (ours.count(w)) chain.push_back(w);
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && !w->focusProxy()) {
+      stops.push_back(w);
+    }
     w = w->nextInFocusChain();
-  } while (w != form_.RxSpinEdit1 && chain.size() < expected.size());
-  EXPECT_EQ(chain, expected);
+  } while (w != first && stops.size() < 100);
+  return stops;
+}
+
+TEST_F(WindowTest, TabStopsAtTheControlsInSightInReadingOrder) {
+  form_.show();
+  // Row by row: the correction, the durations of time, temperature and pressure, the date's
+  // below them, then the two buttons.
+  const std::vector<QWidget*> atStart = {form_.RxSpinEdit1, form_.RxSpinEdit6, form_.RxSpinEdit8,
+                                         form_.RxSpinEdit9, form_.RxSpinEdit7, form_.Button2,
+                                         form_.Button1};
+  EXPECT_EQ(TabStops(form_.RxSpinEdit1), atStart);
+
+  form_.resize(1000, 700);
+  std::vector<QWidget*> enlarged = atStart;
+  for (QWidget* w : {form_.Button7, form_.Button8, form_.Button9, form_.Button3, form_.Button4,
+                     form_.Button5, form_.Button6}) {
+    enlarged.push_back(w);
+  }
+  EXPECT_EQ(TabStops(form_.RxSpinEdit1), enlarged);
+
+  // A button shows only in part: it stays out of reach until the whole of it shows.
+  form_.resize(584, 530);
+  EXPECT_TRUE(form_.KeyGate->Reachable(form_.Button9));
+  EXPECT_FALSE(form_.KeyGate->Reachable(form_.Button3));
+  form_.resize(584, 314);
+  EXPECT_EQ(TabStops(form_.RxSpinEdit1), atStart);
+}
+
+TEST_F(WindowTest, ControlsOutOfSightTakeNoFocusKeyOrWheelButKeepTheirValues) {
+  form_.show();
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  for (TSpinEdit* spin :
+       {form_.RxSpinEdit10, form_.RxSpinEdit2, form_.RxSpinEdit3, form_.RxSpinEdit4}) {
+    SCOPED_TRACE(spin->objectName().toStdString());
+    spin->setValue(3);  // the program still sets and reads them
+    QTest::keyClick(spin, Qt::Key_Up);
+    QTest::keyClick(spin, Qt::Key_Down);
+    QWheelEvent wheel(QPointF(5, 5), spin->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(spin, &wheel);
+    EXPECT_EQ(spin->value(), 3);
+    EXPECT_EQ(spin->focusPolicy(), Qt::NoFocus);
+  }
+  // Focus given by program to a control out of sight moves on to one in sight.
+  form_.RxSpinEdit10->setFocus();
+  test::Pump(50);
+  EXPECT_EQ(QApplication::focusWidget(), form_.RxSpinEdit1);
+
+  // A control in sight still steps with the wheel.
+  QWheelEvent wheel(QPointF(5, 5), form_.RxSpinEdit6->mapToGlobal(QPointF(5, 5)), QPoint(),
+                    QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(form_.RxSpinEdit6, &wheel);
+  EXPECT_EQ(form_.RxSpinEdit6->value(), 1);
+
+  // Shrinking the window past the focused button moves the focus back into sight.
+  form_.resize(1000, 700);
+  form_.Button9->setFocus();
+  EXPECT_EQ(QApplication::focusWidget(), form_.Button9);
+  form_.resize(584, 314);
+  EXPECT_EQ(QApplication::focusWidget(), form_.RxSpinEdit1);
 }
 
 TEST_F(WindowTest, SpinControlsStepByOneWithinTheirRangeAndRefuseTyping) {
