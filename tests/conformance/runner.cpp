@@ -313,6 +313,11 @@ void Runner::Registry(const Line& line) {
     std::printf("  export-reg %s -> %lu\n", line.Word(1).c_str(),
                 static_cast<unsigned long>(RunProgram("reg export HKLM\\Software\\TAVEX " +
                                                       WorkPath(line.Word(1)) + " /y")));
+#else
+  } else if (op == "setw" || op == "run" || op == "export-reg") {
+    // Steps that need the Windows API itself or its programs; they belong in windows-*.seq,
+    // which run under Wine only.
+    Fail(op + " is a step for Windows only; here it cannot run");
 #endif
   } else if (op == "export") {
     std::printf("  export %s -> %lu\n", line.Word(1).c_str(),
@@ -345,8 +350,10 @@ void Runner::Registry(const Line& line) {
     Set(line);
   } else if (op == "query") {
     Query(line);
-  } else {
+  } else if (op == "enum") {
     Enum(line);
+  } else {
+    Fail("unknown registry operation " + op);
   }
 }
 

@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -145,16 +144,5 @@ class MessageBoxCatcher {
  private:
   QTimer timer_;
 };
-
-// Waits while the minute is about to turn, so that the computer's hour and minute stay those of
-// the clock's answer for the next `seconds`.
-inline void AvoidMinuteTurn(int seconds) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  if (local.tm_sec + seconds >= 59) {
-    std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-  }
-}
 
 }  // namespace tavex::test
