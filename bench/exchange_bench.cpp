@@ -19,6 +19,7 @@
 #include "clocklink/ClockExchange.h"
 #include "platform/registry.h"
 #include "support/clock_sim_process.h"
+#include "support/recording_panel.h"
 
 namespace tavex {
 namespace {
@@ -90,30 +91,15 @@ Peer& ThePeer() {
   return peer;
 }
 
-class QuietPanel final : public ClockPanel {
- public:
-  int CorrectionHours(int) const override { return 0; }
-  int DisplayDuration(DisplayItem item) const override { return durations_[Index(item)]; }
-  void SetDisplayDuration(DisplayItem item, int seconds) override {
-    durations_[Index(item)] = seconds;
-  }
-  int Brightness() const override { return 9; }
-  void SetReadout(Readout, const std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void AppendLog(const std::string&) override {}
-  void SetTimerArmed(PollTimer, bool) override {}
-  bool TryOpenPort() override { return true; }
-
- private:
-  static std::size_t Index(DisplayItem item) { return static_cast<std::size_t>(item); }
-  int durations_[4] = {5, 5, 3, 3};
-};
-
 void Exchange(benchmark::State& state, const ExchangeParams* params) {
   ThePeer();
   TComPort port;
   port.SetDiscardNull(true);
-  QuietPanel panel;
+  test::RecordingPanel panel;
+  panel.keepRecords = false;
+  panel.durations[0] = panel.durations[1] = 5;
+  panel.durations[2] = panel.durations[3] = 3;
+  panel.brightness = 9;
   const std::size_t frameLength = params->frame == FrameKind::TimeSetting     ? 20
                                   : params->frame == FrameKind::Configuration ? 25
                                                                               : 1;

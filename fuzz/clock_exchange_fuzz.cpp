@@ -11,11 +11,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <map>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
+#include "support/recording_panel.h"
 
 namespace {
 
@@ -107,31 +109,6 @@ class ReplyClock final : public platform::WallClock {
   std::string reply_;
 };
 
-class Panel final : public ClockPanel {
- public:
-  int correction = 0;
-  int durations[4] = {0, 0, 0, 0};
-  int brightness = 0;
-  std::vector<std::string> log;
-  std::map<Readout, std::string> readouts;
-
-  int CorrectionHours(int) const override { return correction; }
-  int DisplayDuration(DisplayItem item) const override { return durations[static_cast<int>(item)]; }
-  void SetDisplayDuration(DisplayItem item, int seconds) override {
-    Check(seconds >= 0 && seconds <= 9, "duration out of range");
-    durations[static_cast<int>(item)] = seconds;
-  }
-  int Brightness() const override { return brightness; }
-  void SetReadout(Readout readout, const std::string& text) override { readouts[readout] = text; }
-  // An open port clears the report of an earlier failure; any text means the port did not open.
-  void SetStatusText(const std::string& text) override {
-    Check(text.empty(), "the port did not open");
-  }
-  void AppendLog(const std::string& line) override { log.push_back(line); }
-  void SetTimerArmed(PollTimer, bool) override {}
-  bool TryOpenPort() override { return true; }
-};
-
 const ExchangeParams& ExchangeOf(std::uint8_t selector) {
   switch (selector % 5) {
     case 0:
@@ -155,8 +132,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < kHeader || size > kHeader + kMaxReply) return 0;
   Line& line = TheLine();
   const ExchangeParams& params = ExchangeOf(data[0]);
-  Panel panel;
-  panel.correction = data[1] % 25 - 12;
+  test::RecordingPanel panel;
+  // An open port clears the report of an earlier failure; any text means the port did not open.
+  panel.onStatus = [](const std::string& text) { Check(text.empty(), "the port did not open"); };
+  const int correction = data[1] % 25 - 12;
+  std::fill(std::begin(panel.corrections), std::end(panel.corrections), correction);
   for (int i = 0; i < 4; ++i) panel.durations[i] = data[2 + i] % 10;
   panel.brightness = data[6] % 10;
   const platform::CivilTime now{2026, 12, 7, data[7] % 24, data[8] % 60, data[9] % 60, 0};
@@ -172,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const bool received = !expected.empty();
   if (!received) expected = params.fallbackReply;
-  const ClockInstant t = CorrectedInstant(now, panel.correction);
+  const ClockInstant t = CorrectedInstant(now, correction);
   const bool accepted = received && (params.statusReply ? AcceptStatusReply(t, expected)
                                                         : AcceptTimeReply(t, expected));
 
@@ -196,6 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (params.statusReply) {
     Check(panel.log.size() == 5 && panel.log[4] == platform::Cp1251ToUtf8(expected),
           "logged reply is not the received reply");
+  }
+  for (int seconds : panel.durations) {
+    Check(seconds >= 0 && seconds <= 9, "duration out of range");
   }
   return 0;
 }

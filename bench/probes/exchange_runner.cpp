@@ -24,26 +24,12 @@
 #include "clocksim/clock_sim.h"
 #include "clocksim/sim_line.h"
 #include "platform/registry.h"
+#include "support/recording_panel.h"
 
 namespace {
 
 using namespace tavex;
 using Steady = std::chrono::steady_clock;
-
-class QuietPanel final : public ClockPanel {
- public:
-  int CorrectionHours(int) const override { return 0; }
-  int DisplayDuration(DisplayItem) const override { return 5; }
-  void SetDisplayDuration(DisplayItem, int) override {}
-  int Brightness() const override { return 9; }
-  void SetReadout(Readout, const std::string&) override {}
-  void SetStatusText(const std::string& text) override {
-    std::fprintf(stderr, "exchange-runner: %s\n", text.c_str());
-  }
-  void AppendLog(const std::string&) override {}
-  void SetTimerArmed(PollTimer, bool) override {}
-  bool TryOpenPort() override { return true; }
-};
 
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
@@ -118,7 +104,13 @@ int main(int argc, char** argv) {
   port.SetName("ComPort");
   port.SetDiscardNull(true);
   port.SetEvents(kAllComEvents);
-  QuietPanel panel;
+  test::RecordingPanel panel;
+  panel.keepRecords = false;
+  std::fill(std::begin(panel.durations), std::end(panel.durations), 5);
+  panel.brightness = 9;
+  panel.onStatus = [](const std::string& text) {
+    if (!text.empty()) std::fprintf(stderr, "exchange-runner: %s\n", text.c_str());
+  };
 
   // The bytes on the line: the leading 0x00 and the frame.
   const Kind kinds[] = {

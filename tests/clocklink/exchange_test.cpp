@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
 #include "support/fixed_clock.h"
+#include "support/recording_panel.h"
 #include "support/scratch.h"
 #include "support/stored_port.h"
 
@@ -25,37 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using test::RecordingPanel;
 using test::StorePort;
-
-// The window as the exchange sees it, recording every effect in order.
-class RecordingPanel final : public ClockPanel {
- public:
-  int corrections[5] = {0, 0, 0, 0, 0};
-  int durations[4] = {0, 0, 0, 0};
-  int brightness = 0;
-  std::map<Readout, std::string> readouts;
-  std::string status;
-  std::vector<std::string> log;
-  std::vector<std::string> events;  // timer switches and duration changes, in order
-  bool tryOpenResult = true;
-
-  int CorrectionHours(int clock) const override { return corrections[clock]; }
-  int DisplayDuration(DisplayItem item) const override { return durations[static_cast<int>(item)]; }
-  void SetDisplayDuration(DisplayItem item, int seconds) override {
-    int& value = durations[static_cast<int>(item)];
-    if (value != seconds) events.push_back("duration" + std::to_string(static_cast<int>(item)));
-    value = seconds;
-  }
-  int Brightness() const override { return brightness; }
-  void SetReadout(Readout readout, const std::string& text) override { readouts[readout] = text; }
-  void SetStatusText(const std::string& text) override { status = text; }
-  void AppendLog(const std::string& line) override { log.push_back(line); }
-  void SetTimerArmed(PollTimer timer, bool armed) override {
-    events.push_back(std::string(timer == PollTimer::ReadBack ? "Timer1" : "Timer2") +
-                     (armed ? "+" : "-"));
-  }
-  bool TryOpenPort() override { return tryOpenResult; }
-};
 
 struct Arrival {
   unsigned char byte;
