@@ -182,12 +182,21 @@ ExchangeOutcome RunOpenExchange(const ExchangeParams& params, ClockPanel& panel,
   if (params.bufferClears > 1) port.ClearBuffer(true, true);
 
   // The clock expects each byte on its own, paced; the leading 0x00 marks a new frame.
-  SendPaced(std::string(1, '\0') + frame, params.pauseAfterByteMs, clock,
+  const std::string lineImage = std::string(1, '\0') + frame;
+  SendPaced(lineImage, params.pauseAfterByteMs, clock,
             [&port](char byte) { port.WriteStr(std::string(1, byte)); });
   clock.SleepMs(params.pauseBeforeReadMs);
 
+  // An adapter that hears its own frame returns it ahead of the reply: room is made for that
+  // copy, and the reply is what follows it, judged as on a line without echo. What was read is
+  // then cut to the read count, as a read of that count would have done.
+  const std::string echo = EchoOf(lineImage, port.DiscardNull());
   std::string reply;
-  port.ReadStr(reply, params.readCount);
+  port.ReadStr(reply, params.readCount + static_cast<int>(echo.size()));
+  reply = WithoutEcho(reply, echo);
+  if (reply.size() > static_cast<std::size_t>(params.readCount)) {
+    reply.resize(static_cast<std::size_t>(params.readCount));
+  }
   // Nothing received is never an answer, even where the stand-in text would pass the check
   // (the time-setting stand-in matches a frame sent at 12:34:56).
   const bool received = !reply.empty();

@@ -203,4 +203,15 @@ bool HasDurationDigits(const StatusReply& reply) {
   return true;
 }
 
+std::string EchoOf(const std::string& lineImage, bool nulsDropped) {
+  std::string echo = lineImage;
+  if (nulsDropped) std::erase(echo, '\0');
+  return echo;
+}
+
+std::string WithoutEcho(const std::string& received, const std::string& echo) {
+  if (echo.empty() || !received.starts_with(echo)) return received;
+  return received.substr(echo.size());
+}
+
 }  // namespace tavex

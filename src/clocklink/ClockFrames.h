@@ -82,6 +82,13 @@ int DurationDigit(const StatusReply& reply, int position);
 // without a conversion error.
 bool HasDurationDigits(const StatusReply& reply);
 
+// An adapter that hears its own frame puts the line image it was sent in front of the reply.
+// EchoOf gives that image as the port receives it (without its 0x00 bytes when the port drops
+// them); WithoutEcho gives what was read after such a copy when it begins with an exact one, and
+// what was read otherwise.
+std::string EchoOf(const std::string& lineImage, bool nulsDropped);
+std::string WithoutEcho(const std::string& received, const std::string& echo);
+
 // The conversion error of a reply digit: "'%s' is not a valid floating point value".
 class EConvertError : public std::runtime_error {
  public:

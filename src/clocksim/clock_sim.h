@@ -124,6 +124,9 @@ struct Options {
   std::array<int, 4> durations{5, 5, 3, 3};               // clock 1: time, date, temp., pressure
   int brightness = 9;
   std::vector<Fault> faults;
+  // A line fault: every byte received is sent back on the line as it arrives, ahead of any
+  // answer, as a 2-wire adapter whose receiver hears its own driver does.
+  bool echo = false;
   std::string controlFile;  // re-read when it changes; its faults add to `faults`
   std::string logFile;      // JSON lines; empty: no log
 };
@@ -132,6 +135,7 @@ struct Counts {
   std::uint64_t frames = 0;     // sound frames received
   std::uint64_t badFrames = 0;  // unsound or abandoned frames, runs of stray bytes
   std::uint64_t replies = 0;    // answers sent in full
+  std::uint64_t echoed = 0;     // bytes sent back by the echo fault
   std::uint64_t bytesIn = 0;
   std::uint64_t bytesOut = 0;
 };
@@ -171,7 +175,7 @@ class Simulator {
   struct Pending {
     std::string bytes;
     SteadyTime due;
-    int clock = 0;
+    int clock = 0;  // 0: an echo, not an answer
   };
 
   void Handle(const ReceivedFrame& frame, SteadyTime at);

@@ -31,6 +31,7 @@ struct CommandLine {
   std::string device, link, registerDir, logFile, controlFile, durations;
   int byteTimeUs = 2083, answerDelayMs = 20, resyncGapMs = 100, reconnectMs = -1;
   int brightness = 9;
+  bool echo = false;
   std::string pressure = "745";
   std::vector<std::string> faults, temperatures, offsets;
 };
@@ -76,6 +77,9 @@ void AddFaultOptions(CLI::App& app, CommandLine& cl) {
                  "file of faults, one CLOCK:KIND[=ARG] a line ('#' comments), re-read whenever "
                  "it changes; adds to --fault and overrides it for the same kind")
       ->type_name("FILE");
+  app.add_flag("--echo", cl.echo,
+               "a line fault of no one clock: every byte received goes back on the line, before "
+               "any answer, as a 2-wire adapter that hears its own frames sends it");
   app.add_option("--reconnect-ms", cl.reconnectMs,
                  "after a hangup fault (or a failed device), bring the line back after this many "
                  "ms: a new pseudo-terminal behind the same --link; default: exit")
@@ -116,6 +120,7 @@ tavex::clocksim::Options ToOptions(const CommandLine& cl) {
   options.logFile = cl.logFile;
   options.controlFile = cl.controlFile;
   options.brightness = cl.brightness;
+  options.echo = cl.echo;
   for (const std::string& f : cl.faults) {
     for (const Fault& parsed : ParseFault(f)) options.faults.push_back(parsed);
   }

@@ -159,7 +159,8 @@ std::string Simulator::SummaryLine() const {
   return std::to_string(counts_.frames) + " frames, " + std::to_string(counts_.badFrames) +
          " bad frames, " + std::to_string(counts_.replies) + " replies, " +
          std::to_string(counts_.bytesIn) + " bytes in, " + std::to_string(counts_.bytesOut) +
-         " bytes out";
+         " bytes out" +
+         (options_.echo ? " (" + std::to_string(counts_.echoed) + " of them echoed)" : "");
 }
 
 void Simulator::LogEvent(const std::string& name, const std::string& detail) {

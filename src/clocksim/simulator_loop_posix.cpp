@@ -27,7 +27,7 @@ std::optional<SteadyTime> Simulator::NextWake() const {
   std::optional<SteadyTime> wake = reader_.Deadline();
   if (!outgoing_.empty() && !writeBlocked_) {
     SteadyTime due = outgoing_.front().due;
-    if (nextByteDue_) due = std::max(due, *nextByteDue_);
+    if (nextByteDue_ && outgoing_.front().clock != 0) due = std::max(due, *nextByteDue_);
     wake = wake ? std::min(*wake, due) : due;
   }
   return wake;
@@ -39,13 +39,16 @@ bool Simulator::SendDue(int lineFd) {
   while (!outgoing_.empty() && !writeBlocked_) {
     Pending& p = outgoing_.front();
     if (sentOfFront_ == p.bytes.size()) {
+      if (p.clock != 0) ++counts_.replies;
       outgoing_.pop_front();
       sentOfFront_ = 0;
-      ++counts_.replies;
       continue;
     }
+    // An echo is no answer of ours: it goes back as the bytes came, unpaced, and leaves the
+    // answers' pacing alone.
+    const bool paced = p.clock != 0;
     SteadyTime due = p.due;
-    if (nextByteDue_) due = std::max(due, *nextByteDue_);
+    if (nextByteDue_ && paced) due = std::max(due, *nextByteDue_);
     const SteadyTime now = SteadyClock::now();
     if (now < due) return true;
 
@@ -64,6 +67,7 @@ bool Simulator::SendDue(int lineFd) {
     if (log_) log_->Byte(sent, false, static_cast<std::uint8_t>(byte));
     ++counts_.bytesOut;
     ++sentOfFront_;
+    if (!paced) continue;
     // Keep the byte rate; after a stall of the process, start again from now instead of
     // sending the delayed bytes in a burst.
     const auto byteTime = std::chrono::duration_cast<SteadyClock::duration>(options_.byteTime);
@@ -132,6 +136,12 @@ std::optional<RunEnd> Simulator::DrainLine(int lineFd) {
       return RunEnd::LineGone;
     }
     const SteadyTime at = SteadyClock::now();
+    if (options_.echo) {
+      // Queued before the frames these bytes complete are answered, so the echo goes first.
+      outgoing_.push_back(Pending{
+          std::string(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n)), at, 0});
+      counts_.echoed += static_cast<std::uint64_t>(n);
+    }
     for (ssize_t i = 0; i < n; ++i) {
       const std::uint8_t byte = buffer[i];
       ++counts_.bytesIn;

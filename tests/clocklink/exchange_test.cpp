@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "clocklink/ClockExchange.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/registry.h"
+#include "support/clock_sim_process.h"
 #include "support/fixed_clock.h"
 #include "support/recording_panel.h"
 #include "support/scratch.h"
@@ -214,6 +216,53 @@ TEST_F(ExchangeTest, ConfigurationSendsTheDurationsAndTakesTheClocksBack) {
   EXPECT_EQ(panel_.readouts[Readout::Clock1Time], " 5:54");
   EXPECT_EQ(panel_.readouts[Readout::Clock1Temperature], " -12°");
   EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "745");
+}
+
+// tavex-clocksim --echo sends every byte back ahead of its answer, as a 2-wire adapter that hears
+// its own driver does: each exchange judges the answer behind the echo.
+TEST_F(ExchangeTest, EveryExchangeJudgesTheAnswerBehindAnAdaptersEcho) {
+  // Answering at once, unpaced, leaves the time reply room within the 50 ms that a busy machine
+  // eats into.
+  test::ClockSimProcess sim(std::string(TAVEX_TEST_BIN_DIR) + "/tavex-clocksim",
+                            {"--echo", "--answer-delay-ms", "0", "--byte-time-us", "0"},
+                            test::ClockSimProcess::ErrorOutput::Captured);
+  ASSERT_TRUE(sim.Started());
+  const std::string line = sim.ReadLine();
+  ASSERT_FALSE(line.empty());
+  StorePort(line);
+  const platform::CivilTime now{2026, 12, 7, 5, 54, 10, 0};
+
+  EXPECT_EQ(Run(TimeSettingExchange(2), now), ExchangeOutcome::Accepted);
+  EXPECT_EQ(panel_.log.back(), "055410 21o");
+  EXPECT_EQ(panel_.readouts[Readout::Clock2Time], " 5:54");
+
+  panel_.durations[0] = 2;
+  panel_.durations[1] = 0;
+  panel_.durations[2] = 4;
+  panel_.durations[3] = 9;
+  panel_.brightness = 1;
+  EXPECT_EQ(Run(ConfigurationExchange(), now), ExchangeOutcome::Accepted);
+  const std::string configReply = panel_.log.back();
+  EXPECT_EQ(configReply.size(), 19u) << configReply;
+  EXPECT_EQ(configReply.substr(0, 4), "0554");
+  EXPECT_EQ(configReply.substr(10, 5), "20491");
+
+  EXPECT_EQ(Run(ReadBackExchange(), now), ExchangeOutcome::Accepted);
+  const std::string readReply = panel_.log.back();
+  EXPECT_EQ(readReply.size(), 19u) << readReply;
+  EXPECT_EQ(readReply.substr(0, 4), "0554");
+  EXPECT_EQ(readReply.substr(10, 4), "2049");
+  EXPECT_EQ(panel_.readouts[Readout::Clock1Pressure], "745");
+
+  EXPECT_EQ(sim.Terminate(SIGTERM), 0);
+  // 21 + 26 + 2 bytes went out and came back.
+  EXPECT_NE(sim.Errors().find("(49 of them echoed)"), std::string::npos) << sim.Errors();
+}
+
+TEST_F(ExchangeTest, WithoutEchoAReplyIsStillCutAtTheReadCount) {
+  ClockPlayer player(pty_.MasterFd(), 2, "055421 21o2049xx745ABCDEF");
+  EXPECT_EQ(Run(ReadBackExchange(), kWorkedExample), ExchangeOutcome::Accepted);
+  EXPECT_EQ(panel_.log.back(), "055421 21o2049xx745");
 }
 
 TEST_F(ExchangeTest, ConfigurationRefusedKeepsResending) {

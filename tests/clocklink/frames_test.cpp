@@ -131,6 +131,42 @@ TEST(FramesTest, ReplyAcceptance) {
   EXPECT_FALSE(AcceptTimeReply({2026, 1, 1, 12, 34, 57}, kTimeFallbackReply));
 }
 
+struct EchoCase {
+  const char* name;
+  std::string echo;
+  std::string received;
+  std::string reply;  // what is judged
+};
+
+TEST(FramesTest, AnExactEchoOfTheLineImageIsDroppedAndNothingElse) {
+  // The port drops 0x00 on receipt, so the echo of 0x00 "R" arrives as "R"; a configuration
+  // frame whose checksum is 0x00 arrives a byte short as well.
+  const std::string readImage = std::string(1, '\0') + kReadRequest;
+  EXPECT_EQ(EchoOf(readImage, true), "R");
+  EXPECT_EQ(EchoOf(readImage, false), readImage);
+  const std::string config = std::string(1, '\0') + "clk001" + std::string(1, '\0') + "e";
+  EXPECT_EQ(EchoOf(config, true), "clk001e");
+
+  const std::string status = "0554216666553390745";
+  const ClockFrame frame = BuildTimeFrame(ClockAddress(2), kMorning);
+  const std::string read = EchoOf(readImage, true);
+  const std::string time = EchoOf(std::string(1, '\0') + frame, true);
+  const EchoCase cases[] = {
+      {"echo then reply", read, "R" + status, status},
+      {"echo only: the clock is silent", read, "R", ""},
+      {"no echo", read, status, status},
+      {"nothing", read, "", ""},
+      {"echo twice: only one copy is the adapter's", read, "RR" + status, "R" + status},
+      {"a time frame's echo", time, frame + "055421 21o", "055421 21o"},
+      {"part of an echo is not an echo", time, frame.substr(0, 5) + "055421 21o",
+       frame.substr(0, 5) + "055421 21o"},
+      {"nothing sent, nothing dropped", "", status, status},
+  };
+  for (const EchoCase& c : cases) {
+    EXPECT_EQ(WithoutEcho(c.received, c.echo), c.reply) << c.name;
+  }
+}
+
 TEST(FramesTest, CheckTextTakesWhatTheReplyHas) {
   EXPECT_EQ(ReplyCheckText(kMorning, "055421-12o"), "055421-12o");
   EXPECT_EQ(ReplyCheckText(kMorning, "0554996666553300745"), "0554216666");

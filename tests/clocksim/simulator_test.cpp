@@ -184,6 +184,31 @@ TEST(SimulatorTest, FaultsThatActOverTime) {
   }
 }
 
+TEST(SimulatorTest, EchoSendsEveryByteBackAheadOfTheAnswer) {
+  Options options = FastOptions();
+  options.echo = true;
+  options.faults = ParseFault("3:silent");
+  SimulatedLine line(options, kNow);
+  ASSERT_TRUE(line.Ready());
+  const std::string request = std::string(1, '\0') + kReadRequest;
+  line.SendFrame(kReadRequest);
+  const std::string back = line.ReceiveText(request.size() + 19);
+  ASSERT_EQ(back.size(), request.size() + 19) << back;
+  EXPECT_EQ(back.substr(0, request.size()), request);
+  EXPECT_TRUE(AcceptStatusReply(kT, back.substr(request.size())));
+
+  // A silent clock's frame comes back all the same; so do stray bytes.
+  const ClockFrame frame = BuildTimeFrame(ClockAddress(3), kT);
+  line.SendFrame(frame);
+  EXPECT_EQ(line.ReceiveText(21), std::string(1, '\0') + frame);
+  line.SendRaw("zz", 0ms);
+  EXPECT_EQ(line.ReceiveText(2), "zz");
+  line.Stop();
+  EXPECT_EQ(line.Sim().GetCounts().replies, 1u);
+  EXPECT_EQ(line.Sim().GetCounts().echoed, 2u + 21u + 2u);
+  EXPECT_NE(line.Sim().SummaryLine().find("(25 of them echoed)"), std::string::npos);
+}
+
 TEST(SimulatorTest, ControlFileSwitchesFaultsWhileRunning) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("clocksim-control-" + std::to_string(::getpid()));
