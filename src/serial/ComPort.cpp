@@ -152,159 +152,25 @@ void ReportException(const std::exception& error) {
 // ---------------------------------------------------------------------------------------------
 // Settings objects
 
-TComTimeouts::TComTimeouts(const TComTimeouts& other)
-    : owner_(nullptr),
-      readInterval_(other.readInterval_),
-      readTotalMultiplier_(other.readTotalMultiplier_),
-      readTotalConstant_(other.readTotalConstant_),
-      writeTotalMultiplier_(other.writeTotalMultiplier_),
-      writeTotalConstant_(other.writeTotalConstant_) {}
-
-TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
-  readInterval_ = other.readInterval_;
-  readTotalMultiplier_ = other.readTotalMultiplier_;
-  readTotalConstant_ = other.readTotalConstant_;
-  writeTotalMultiplier_ = other.writeTotalMultiplier_;
-  writeTotalConstant_ = other.writeTotalConstant_;
-  return *this;
-}
-
-namespace {
-using ApplyGroup = void (TCustomComPort::*)();
-
-// Stores `value` when it differs and then lets the owner re-apply the group.
-template <typename T>
-void Store(T& member, T value, TCustomComPort* owner, ApplyGroup apply) {
-  if (member == value) return;
-  member = value;
-  if (owner != nullptr) (owner->*apply)();
-}
-}  // namespace
-
-void TComTimeouts::SetReadInterval(std::int32_t value) {
-  Store(readInterval_, value, owner_, &TCustomComPort::ApplyTimeouts);
-}
-void TComTimeouts::SetReadTotalMultiplier(std::int32_t value) {
-  Store(readTotalMultiplier_, value, owner_, &TCustomComPort::ApplyTimeouts);
-}
-void TComTimeouts::SetReadTotalConstant(std::int32_t value) {
-  Store(readTotalConstant_, value, owner_, &TCustomComPort::ApplyTimeouts);
-}
-void TComTimeouts::SetWriteTotalMultiplier(std::int32_t value) {
-  Store(writeTotalMultiplier_, value, owner_, &TCustomComPort::ApplyTimeouts);
-}
-void TComTimeouts::SetWriteTotalConstant(std::int32_t value) {
-  Store(writeTotalConstant_, value, owner_, &TCustomComPort::ApplyTimeouts);
-}
-
-TComFlowControl::TComFlowControl(const TComFlowControl& other) : TComFlowControl(nullptr) {
-  *this = other;
-}
-
-TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
-  outCTSFlow_ = other.outCTSFlow_;
-  outDSRFlow_ = other.outDSRFlow_;
-  controlDTR_ = other.controlDTR_;
-  controlRTS_ = other.controlRTS_;
-  xonXoffOut_ = other.xonXoffOut_;
-  xonXoffIn_ = other.xonXoffIn_;
-  dsrSensitivity_ = other.dsrSensitivity_;
-  txContinueOnXoff_ = other.txContinueOnXoff_;
-  xonChar_ = other.xonChar_;
-  xoffChar_ = other.xoffChar_;
-  return *this;
-}
-
 TFlowControl TComFlowControl::FlowControl() const {
-  if (controlRTS_ == rtsHandshake && outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcHardware;
-  if (controlRTS_ == rtsDisable && !outCTSFlow_ && xonXoffIn_ && xonXoffOut_) return fcSoftware;
-  if (controlRTS_ == rtsDisable && !outCTSFlow_ && !xonXoffIn_ && !xonXoffOut_) return fcNone;
+  const V& v = values_;
+  if (v.controlRTS == rtsHandshake && v.outCTSFlow && !v.xonXoffIn && !v.xonXoffOut) {
+    return fcHardware;
+  }
+  if (v.controlRTS == rtsDisable && !v.outCTSFlow && v.xonXoffIn && v.xonXoffOut) return fcSoftware;
+  if (v.controlRTS == rtsDisable && !v.outCTSFlow && !v.xonXoffIn && !v.xonXoffOut) return fcNone;
   return fcCustom;
 }
 
 void TComFlowControl::SetFlowControl(TFlowControl value) {
+  V v = values_;
   if (value != fcCustom) {
-    controlRTS_ = rtsDisable;
-    outCTSFlow_ = false;
-    xonXoffIn_ = false;
-    xonXoffOut_ = false;
-    if (value == fcHardware) {
-      controlRTS_ = rtsHandshake;
-      outCTSFlow_ = true;
-    } else if (value == fcSoftware) {
-      xonXoffIn_ = true;
-      xonXoffOut_ = true;
-    }
+    v.controlRTS = value == fcHardware ? rtsHandshake : rtsDisable;
+    v.outCTSFlow = value == fcHardware;
+    v.xonXoffIn = value == fcSoftware;
+    v.xonXoffOut = value == fcSoftware;
   }
-  if (owner_ != nullptr) owner_->ApplyLineSettings();
-}
-
-void TComFlowControl::SetOutCTSFlow(bool value) {
-  Store(outCTSFlow_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetOutDSRFlow(bool value) {
-  Store(outDSRFlow_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetControlDTR(TDTRFlowControl value) {
-  Store(controlDTR_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetControlRTS(TRTSFlowControl value) {
-  Store(controlRTS_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetXonXoffOut(bool value) {
-  Store(xonXoffOut_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetXonXoffIn(bool value) {
-  Store(xonXoffIn_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetDSRSensitivity(bool value) {
-  Store(dsrSensitivity_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetTxContinueOnXoff(bool value) {
-  Store(txContinueOnXoff_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetXonChar(std::uint8_t value) {
-  Store(xonChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComFlowControl::SetXoffChar(std::uint8_t value) {
-  Store(xoffChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-
-TComParity::TComParity(const TComParity& other)
-    : owner_(nullptr),
-      bits_(other.bits_),
-      check_(other.check_),
-      replace_(other.replace_),
-      replaceChar_(other.replaceChar_) {}
-
-TComParity& TComParity::operator=(const TComParity& other) {
-  bits_ = other.bits_;
-  check_ = other.check_;
-  replace_ = other.replace_;
-  replaceChar_ = other.replaceChar_;
-  return *this;
-}
-
-void TComParity::SetBits(TParityBits value) {
-  Store(bits_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComParity::SetCheck(bool value) {
-  Store(check_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComParity::SetReplace(bool value) {
-  Store(replace_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-void TComParity::SetReplaceChar(std::uint8_t value) {
-  Store(replaceChar_, value, owner_, &TCustomComPort::ApplyLineSettings);
-}
-
-TComBuffer::TComBuffer(const TComBuffer& other)
-    : owner_(nullptr), inputSize_(other.inputSize_), outputSize_(other.outputSize_) {}
-
-TComBuffer& TComBuffer::operator=(const TComBuffer& other) {
-  inputSize_ = other.inputSize_;
-  outputSize_ = other.outputSize_;
-  return *this;
+  ChangeAll(v);
 }
 
 namespace {
@@ -315,20 +181,16 @@ std::int32_t EvenSize(std::int32_t value) {
 }  // namespace
 
 void TComBuffer::SetInputSize(std::int32_t value) {
-  Store(inputSize_, EvenSize(value), owner_, &TCustomComPort::ApplyBufferSizes);
+  Change(&ComBufferValues::inputSize, EvenSize(value));
 }
 void TComBuffer::SetOutputSize(std::int32_t value) {
-  Store(outputSize_, EvenSize(value), owner_, &TCustomComPort::ApplyBufferSizes);
+  Change(&ComBufferValues::outputSize, EvenSize(value));
 }
 
 // ---------------------------------------------------------------------------------------------
 // The port: construction, settings
 
-TCustomComPort::TCustomComPort()
-    : parity_(std::make_unique<TComParity>(this)),
-      flowControl_(std::make_unique<TComFlowControl>(this)),
-      timeouts_(std::make_unique<TComTimeouts>(this)),
-      buffer_(std::make_unique<TComBuffer>(this)) {}
+TCustomComPort::TCustomComPort() = default;
 
 TCustomComPort::~TCustomComPort() {
   // Observers forget the port while it is still whole.
@@ -337,19 +199,10 @@ TCustomComPort::~TCustomComPort() {
   try {
     Close();
   } catch (const std::exception& error) {
-    // A destructor must not throw: report, then stop the thread and close the device anyway.
+    // A destructor must not throw: report it. The members then go in the order that stops a
+    // thread still running before the device closes.
     ReportException(error);
   }
-  if (eventThread_) eventThread_->Stop();
-  eventThread_.reset();
-  threadCreated_ = false;
-  notifyTarget_.reset();
-  device_.reset();
-  connected_ = false;
-  buffer_.reset();
-  flowControl_.reset();
-  timeouts_.reset();
-  parity_.reset();
 }
 
 THandover& TCustomComPort::Handover() const {
@@ -357,50 +210,12 @@ THandover& TCustomComPort::Handover() const {
 }
 
 void TCustomComPort::SetPort(const std::string& value) {
-  if (value == port_) return;
-  if (connected_) {
-    Close();
-    port_ = value;
-    Open();
-  } else {
-    port_ = value;
-  }
-}
-
-void TCustomComPort::SetBaudRate(TBaudRate value) {
-  if (value == baudRate_) return;
-  baudRate_ = value;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
-  if (value == customBaudRate_) return;
-  customBaudRate_ = value;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetStopBits(TStopBits value) {
-  if (value == stopBits_) return;
-  stopBits_ = value;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetDataBits(TDataBits value) {
-  if (value == dataBits_) return;
-  dataBits_ = value;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetDiscardNull(bool value) {
-  if (value == discardNull_) return;
-  discardNull_ = value;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetEventChar(std::uint8_t value) {
-  if (value == eventChar_) return;
-  eventChar_ = value;
-  ApplyLineSettings();
+  if (value == Port()) return;
+  // The device is opened by its name: a new name on an open port means another device.
+  const bool reopen = connected_;
+  if (reopen) Close();
+  line_.values_.port = value;
+  if (reopen) Open();
 }
 
 void TCustomComPort::SetEvents(TComEvents value) {
@@ -414,23 +229,19 @@ void TCustomComPort::SetSyncMethod(TSyncMethod value) {
 }
 
 void TCustomComPort::SetParity(const TComParity& value) {
-  *parity_ = value;
-  ApplyLineSettings();
+  parity_.ChangeAll(value.values_);
 }
 
 void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
-  *flowControl_ = value;
-  ApplyLineSettings();
+  flowControl_.ChangeAll(value.values_);
 }
 
 void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
-  *timeouts_ = value;
-  ApplyTimeouts();
+  timeouts_.ChangeAll(value.values_);
 }
 
 void TCustomComPort::SetBuffer(const TComBuffer& value) {
-  *buffer_ = value;
-  ApplyBufferSizes();
+  buffer_.ChangeAll(value.values_);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -489,15 +300,12 @@ void TCustomComPort::Open() {
     connected_ = false;
     throw;
   }
-  if (events_.Empty()) {
-    threadCreated_ = false;
-  } else {
+  if (!events_.Empty()) {
     try {
       if (syncMethod_ == smWindowSync) {
         notifyTarget_ = std::make_unique<TComNotifyTarget>(*this, Handover());
       }
       eventThread_ = std::make_unique<TComThread>(*this, events_, syncMethod_, notifyTarget_.get());
-      threadCreated_ = true;
     } catch (...) {
       // Without its event thread the port would look open but never notify: undo the open.
       notifyTarget_.reset();
@@ -515,10 +323,9 @@ void TCustomComPort::Close() {
   int error = DeviceOrRaise(device_.get(), pePurgeFailed)
                   .Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
   if (error != 0) RaiseDeviceError(pePurgeFailed, error);
-  if (threadCreated_) {
+  if (eventThread_) {
     eventThread_->Stop();
     eventThread_.reset();
-    threadCreated_ = false;
     notifyTarget_.reset();
   }
   CloseDevice();
@@ -528,7 +335,7 @@ void TCustomComPort::Close() {
 
 void TCustomComPort::OpenDevice() {
   int error = 0;
-  auto device = platform::SerialDevice::Open(platform::DevicePath(port_), error);
+  auto device = platform::SerialDevice::Open(platform::DevicePath(Port()), error);
   if (!device)
     RaiseDeviceError(peOpenFailed, error != 0 ? platform::Errno{error} : platform::kErrnoIo);
   device_ = std::move(device);
@@ -562,50 +369,56 @@ std::uint16_t QuarterOf(std::int32_t inputSize) {
 }  // namespace
 
 platform::LineSettings TCustomComPort::BuildLineSettings() const {
+  const ComLineValues& line = line_.values_;
+  const ComParityValues& parity = parity_.values_;
+  const ComFlowControlValues& flow = flowControl_.values_;
   platform::LineSettings s;
-  s.baudRate = RateOf(baudRate_, customBaudRate_);
-  s.discardNull = discardNull_;
-  s.outxCtsFlow = flowControl_->OutCTSFlow();
-  s.outxDsrFlow = flowControl_->OutDSRFlow();
-  s.dtrControl = static_cast<std::uint8_t>(flowControl_->ControlDTR());
-  s.rtsControl = static_cast<std::uint8_t>(flowControl_->ControlRTS());
-  s.outX = flowControl_->XonXoffOut();
-  s.inX = flowControl_->XonXoffIn();
-  s.dsrSensitivity = flowControl_->DSRSensitivity();
-  s.txContinueOnXoff = flowControl_->TxContinueOnXoff();
-  s.parityCheck = parity_->Check();
-  s.errorCharEnabled = parity_->Check() && parity_->Replace();
-  s.errorChar = s.errorCharEnabled ? parity_->ReplaceChar() : 0;
-  s.xonLim = QuarterOf(buffer_->InputSize());
+  s.baudRate = RateOf(line.baudRate, line.customBaudRate);
+  s.discardNull = line.discardNull;
+  s.outxCtsFlow = flow.outCTSFlow;
+  s.outxDsrFlow = flow.outDSRFlow;
+  s.dtrControl = static_cast<std::uint8_t>(flow.controlDTR);
+  s.rtsControl = static_cast<std::uint8_t>(flow.controlRTS);
+  s.outX = flow.xonXoffOut;
+  s.inX = flow.xonXoffIn;
+  s.dsrSensitivity = flow.dsrSensitivity;
+  s.txContinueOnXoff = flow.txContinueOnXoff;
+  s.parityCheck = parity.check;
+  s.errorCharEnabled = parity.check && parity.replace;
+  s.errorChar = s.errorCharEnabled ? parity.replaceChar : 0;
+  s.xonLim = QuarterOf(buffer_.values_.inputSize);
   s.xoffLim = s.xonLim;
-  s.byteSize = static_cast<std::uint8_t>(5 + dataBits_);
-  s.parity = static_cast<std::uint8_t>(parity_->Bits());
-  s.stopBits = static_cast<std::uint8_t>(stopBits_);
-  s.xonChar = flowControl_->XonChar();
-  s.xoffChar = flowControl_->XoffChar();
-  s.evtChar = eventChar_;
+  s.byteSize = static_cast<std::uint8_t>(5 + line.dataBits);
+  s.parity = static_cast<std::uint8_t>(parity.bits);
+  s.stopBits = static_cast<std::uint8_t>(line.stopBits);
+  s.xonChar = flow.xonChar;
+  s.xoffChar = flow.xoffChar;
+  s.evtChar = line.eventChar;
   return s;
 }
 
 platform::Timeouts TCustomComPort::BuildTimeouts() const {
   // Bit for bit: -1 reaches the device as all bits set.
+  const ComTimeoutsValues& v = timeouts_.values_;
   platform::Timeouts t;
-  t.readInterval = static_cast<std::uint32_t>(timeouts_->ReadInterval());
-  t.readTotalMultiplier = static_cast<std::uint32_t>(timeouts_->ReadTotalMultiplier());
-  t.readTotalConstant = static_cast<std::uint32_t>(timeouts_->ReadTotalConstant());
-  t.writeTotalMultiplier = static_cast<std::uint32_t>(timeouts_->WriteTotalMultiplier());
-  t.writeTotalConstant = static_cast<std::uint32_t>(timeouts_->WriteTotalConstant());
+  t.readInterval = static_cast<std::uint32_t>(v.readInterval);
+  t.readTotalMultiplier = static_cast<std::uint32_t>(v.readTotalMultiplier);
+  t.readTotalConstant = static_cast<std::uint32_t>(v.readTotalConstant);
+  t.writeTotalMultiplier = static_cast<std::uint32_t>(v.writeTotalMultiplier);
+  t.writeTotalConstant = static_cast<std::uint32_t>(v.writeTotalConstant);
   return t;
 }
 
 void TCustomComPort::ApplyBufferSizes() {
   if (!CanApply()) return;
   auto& device = DeviceOrRaise(device_.get(), peSetupCommFailed);
+  const ComBufferValues& v = buffer_.values_;
   // A negative size would reach the device as a queue of gigabytes.
-  if (buffer_->InputSize() < 0 || buffer_->OutputSize() < 0)
+  if (v.inputSize < 0 || v.outputSize < 0) {
     RaiseDeviceError(peSetupCommFailed, platform::kErrnoInvalidArgument);
-  int error = device.SetupQueues(static_cast<std::uint32_t>(buffer_->InputSize()),
-                                 static_cast<std::uint32_t>(buffer_->OutputSize()));
+  }
+  int error = device.SetupQueues(static_cast<std::uint32_t>(v.inputSize),
+                                 static_cast<std::uint32_t>(v.outputSize));
   if (error != 0) RaiseDeviceError(peSetupCommFailed, error);
 }
 
@@ -636,45 +449,7 @@ void TCustomComPort::CallBeforeClose() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Transfers: each operation lives on one request, created at its start and released at its end.
-
-struct TAsyncRequest {
-  enum class Kind { kNone, kWrite, kRead } kind = Kind::kNone;
-  std::size_t count = 0;  // what the finished transfer moved
-};
-
-namespace {
-
-using RequestPtr = std::unique_ptr<TAsyncRequest>;
-
-RequestPtr NewRequest() {
-  return std::make_unique<TAsyncRequest>();
-}
-
-// The device finishes a transfer inside the call, under the port's time-outs; the request keeps
-// its result until CompleteRequest hands it over.
-void BeginWrite(platform::SerialDevice* device, const void* data, std::size_t length,
-                TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
-  request->kind = TAsyncRequest::Kind::kWrite;
-  int error = DeviceOrRaise(device, peWriteFailed).Write(data, length, request->count);
-  if (error != 0) RaiseDeviceError(peWriteFailed, error);
-}
-
-void BeginRead(platform::SerialDevice* device, void* buffer, std::size_t length,
-               TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
-  request->kind = TAsyncRequest::Kind::kRead;
-  int error = DeviceOrRaise(device, peReadFailed).Read(buffer, length, request->count);
-  if (error != 0) RaiseDeviceError(peReadFailed, error);
-}
-
-std::size_t CompleteRequest(const TAsyncRequest* request) {
-  if (request == nullptr) throw EComPort(peInvalidAsyncParam);
-  return request->count;
-}
-
-}  // namespace
+// Transfers: the device finishes each one inside the call, under the port's time-outs.
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   std::uint32_t flags = 0;
@@ -685,20 +460,22 @@ void TCustomComPort::ClearBuffer(bool Input, bool Output) {
 }
 
 std::int32_t TCustomComPort::WriteStr(const std::string& Str) {
-  RequestPtr request = NewRequest();
-  if (!Str.empty()) BeginWrite(device_.get(), Str.data(), Str.size(), request.get());
-  return static_cast<std::int32_t>(CompleteRequest(request.get()));
+  if (Str.empty()) return 0;  // nothing reaches the device, not even a closed one
+  std::size_t written = 0;
+  int error = DeviceOrRaise(device_.get(), peWriteFailed).Write(Str.data(), Str.size(), written);
+  if (error != 0) RaiseDeviceError(peWriteFailed, error);
+  return static_cast<std::int32_t>(written);
 }
 
 std::int32_t TCustomComPort::ReadStr(std::string& Str, std::int32_t Count) {
-  RequestPtr request = NewRequest();
   if (Count <= 0) {
     Str.clear();
-    return static_cast<std::int32_t>(CompleteRequest(request.get()));
+    return 0;
   }
   Str.assign(static_cast<std::size_t>(Count), '\0');
-  BeginRead(device_.get(), Str.data(), Str.size(), request.get());
-  std::size_t got = CompleteRequest(request.get());
+  std::size_t got = 0;
+  int error = DeviceOrRaise(device_.get(), peReadFailed).Read(Str.data(), Str.size(), got);
+  if (error != 0) RaiseDeviceError(peReadFailed, error);
   InputCount();  // also clears the device's error flags, as after every read
   Str.resize(got);
   return static_cast<std::int32_t>(got);
@@ -730,7 +507,7 @@ TComErrors TCustomComPort::LineErrors() {
   TComErrors errors;
   const std::uint32_t flags = status.errors;
   if (flags & platform::kCeFrame) errors.Include(ceFrame);
-  if ((flags & platform::kCeRxParity) && parity_->Check()) errors.Include(ceRxParity);
+  if ((flags & platform::kCeRxParity) && parity_.values_.check) errors.Include(ceRxParity);
   if (flags & platform::kCeOverrun) errors.Include(ceOverrun);
   if (flags & platform::kCeBreak) errors.Include(ceBreak);
   if (flags & platform::kCeIoe) errors.Include(ceIO);

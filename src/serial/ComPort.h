@@ -76,7 +76,7 @@ enum TPortError : std::int32_t {
   peOpenFailed = 1,      // "Unable to open com port"
   peWriteFailed,         // "WriteFile function failed"
   peReadFailed,          // "ReadFile function failed"
-  peInvalidAsyncParam,   // "Invalid Async parameter": a transfer given no request record
+  peInvalidAsyncParam,   // "Invalid Async parameter"
   pePurgeFailed,         // "PurgeComm function failed"
   peAsyncStatus,         // "Unable to get async status"
   peSetStateFailed,      // "SetCommState function failed": line settings
@@ -125,122 +125,184 @@ const std::string& ComErrorText(int errorCode);
 
 class TCustomComPort;
 
-// ---- Settings objects, owned by a port; a free-standing copy has no owner ----
+// ---- Setting values ----
+// Each group of settings is a plain struct of values with their class defaults; copying a group
+// copies every field. Adding a setting takes a field here, its stored name in the row table of
+// ComStorage.cpp (the build fails while a field has none) and its use where the group reaches the
+// device (BuildLineSettings, BuildTimeouts or ApplyBufferSizes).
 
-class TComTimeouts {
- public:
-  explicit TComTimeouts(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  TComTimeouts(const TComTimeouts& other);             // a free-standing copy
-  TComTimeouts& operator=(const TComTimeouts& other);  // copies the members, re-applies nothing
-
-  std::int32_t ReadInterval() const { return readInterval_; }
-  std::int32_t ReadTotalMultiplier() const { return readTotalMultiplier_; }
-  std::int32_t ReadTotalConstant() const { return readTotalConstant_; }
-  std::int32_t WriteTotalMultiplier() const { return writeTotalMultiplier_; }
-  std::int32_t WriteTotalConstant() const { return writeTotalConstant_; }
-  void SetReadInterval(std::int32_t value);
-  void SetReadTotalMultiplier(std::int32_t value);
-  void SetReadTotalConstant(std::int32_t value);
-  void SetWriteTotalMultiplier(std::int32_t value);
-  void SetWriteTotalConstant(std::int32_t value);
-  TCustomComPort* ComPort() const { return owner_; }
-
- private:
-  TCustomComPort* owner_;
-  std::int32_t readInterval_ = -1;
-  std::int32_t readTotalMultiplier_ = 0;
-  std::int32_t readTotalConstant_ = 0;
-  std::int32_t writeTotalMultiplier_ = 100;
-  std::int32_t writeTotalConstant_ = 1000;
+// The port's own settings; a change re-applies the line settings, a new Port reopens the device.
+struct ComLineValues {
+  std::string port = "COM1";
+  TBaudRate baudRate = br9600;
+  std::int32_t customBaudRate = 9600;  // bits per second while baudRate is brCustom
+  TStopBits stopBits = sbOneStopBit;
+  TDataBits dataBits = dbEight;
+  bool discardNull = false;
+  std::uint8_t eventChar = 0;
+  friend bool operator==(const ComLineValues&, const ComLineValues&) = default;
 };
 
-class TComFlowControl {
- public:
-  explicit TComFlowControl(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  TComFlowControl(const TComFlowControl& other);
-  TComFlowControl& operator=(const TComFlowControl& other);
+// Re-applies the line settings.
+struct ComParityValues {
+  TParityBits bits = prNone;
+  bool check = false;
+  bool replace = false;
+  std::uint8_t replaceChar = 0;
+  friend bool operator==(const ComParityValues&, const ComParityValues&) = default;
+};
 
-  bool OutCTSFlow() const { return outCTSFlow_; }
-  bool OutDSRFlow() const { return outDSRFlow_; }
-  TDTRFlowControl ControlDTR() const { return controlDTR_; }
-  TRTSFlowControl ControlRTS() const { return controlRTS_; }
-  bool XonXoffOut() const { return xonXoffOut_; }
-  bool XonXoffIn() const { return xonXoffIn_; }
-  bool DSRSensitivity() const { return dsrSensitivity_; }
-  bool TxContinueOnXoff() const { return txContinueOnXoff_; }
-  std::uint8_t XonChar() const { return xonChar_; }
-  std::uint8_t XoffChar() const { return xoffChar_; }
+// Re-applies the line settings.
+struct ComFlowControlValues {
+  bool outCTSFlow = false;
+  bool outDSRFlow = false;
+  TDTRFlowControl controlDTR = dtrDisable;
+  TRTSFlowControl controlRTS = rtsDisable;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  bool dsrSensitivity = false;
+  bool txContinueOnXoff = false;
+  std::uint8_t xonChar = 17;
+  std::uint8_t xoffChar = 19;
+  friend bool operator==(const ComFlowControlValues&, const ComFlowControlValues&) = default;
+};
+
+// Re-applies the time-outs; milliseconds, in the order they reach the device.
+struct ComTimeoutsValues {
+  std::int32_t readInterval = -1;  // reaches the device bit for bit: all bits set
+  std::int32_t readTotalMultiplier = 0;
+  std::int32_t readTotalConstant = 0;
+  std::int32_t writeTotalMultiplier = 100;
+  std::int32_t writeTotalConstant = 1000;
+  friend bool operator==(const ComTimeoutsValues&, const ComTimeoutsValues&) = default;
+};
+
+// Re-applies the buffer sizes; bytes, kept even by the setters.
+struct ComBufferValues {
+  std::int32_t inputSize = 1024;
+  std::int32_t outputSize = 1024;
+  friend bool operator==(const ComBufferValues&, const ComBufferValues&) = default;
+};
+
+// The link from a settings object to the port that owns it. A copy starts free-standing and an
+// assignment keeps the owner its target has, so settings objects copy their values by default.
+class TComOwner {
+ public:
+  explicit TComOwner(TCustomComPort* port = nullptr) noexcept : port_(port) {}
+  TComOwner(const TComOwner&) noexcept {}
+  TComOwner& operator=(const TComOwner&) noexcept { return *this; }
+  TCustomComPort* Port() const noexcept { return port_; }
+
+ private:
+  TCustomComPort* port_ = nullptr;
+};
+
+struct ComSettingsAccess;  // serial/ComStorage.cpp: the stored rows reach the values through it
+
+// A group of values with the port that owns it, if any. Every setter goes through Change: the
+// value is stored when it differs, and an owned group then has its port re-apply it.
+template <typename V>
+class TComSettings {
+ public:
+  explicit TComSettings(TCustomComPort* owner = nullptr) : owner_(owner) {}
+  const V& Values() const { return values_; }
+  TCustomComPort* ComPort() const { return owner_.Port(); }
+
+ protected:
+  template <typename T>
+  void Change(T V::*field, T value);
+  // Stores every value and has the owner re-apply the group, changed or not.
+  void ChangeAll(const V& values);
+
+  V values_;
+
+ private:
+  friend class TCustomComPort;
+  friend struct ComSettingsAccess;
+  TComOwner owner_;
+};
+
+// ---- Settings objects, owned by a port; a copy is free-standing, an assignment copies the
+// values and re-applies nothing ----
+
+class TComTimeouts : public TComSettings<ComTimeoutsValues> {
+ public:
+  using TComSettings::TComSettings;
+
+  std::int32_t ReadInterval() const { return values_.readInterval; }
+  std::int32_t ReadTotalMultiplier() const { return values_.readTotalMultiplier; }
+  std::int32_t ReadTotalConstant() const { return values_.readTotalConstant; }
+  std::int32_t WriteTotalMultiplier() const { return values_.writeTotalMultiplier; }
+  std::int32_t WriteTotalConstant() const { return values_.writeTotalConstant; }
+  void SetReadInterval(std::int32_t value) { Change(&V::readInterval, value); }
+  void SetReadTotalMultiplier(std::int32_t value) { Change(&V::readTotalMultiplier, value); }
+  void SetReadTotalConstant(std::int32_t value) { Change(&V::readTotalConstant, value); }
+  void SetWriteTotalMultiplier(std::int32_t value) { Change(&V::writeTotalMultiplier, value); }
+  void SetWriteTotalConstant(std::int32_t value) { Change(&V::writeTotalConstant, value); }
+
+ private:
+  using V = ComTimeoutsValues;
+};
+
+class TComFlowControl : public TComSettings<ComFlowControlValues> {
+ public:
+  using TComSettings::TComSettings;
+
+  bool OutCTSFlow() const { return values_.outCTSFlow; }
+  bool OutDSRFlow() const { return values_.outDSRFlow; }
+  TDTRFlowControl ControlDTR() const { return values_.controlDTR; }
+  TRTSFlowControl ControlRTS() const { return values_.controlRTS; }
+  bool XonXoffOut() const { return values_.xonXoffOut; }
+  bool XonXoffIn() const { return values_.xonXoffIn; }
+  bool DSRSensitivity() const { return values_.dsrSensitivity; }
+  bool TxContinueOnXoff() const { return values_.txContinueOnXoff; }
+  std::uint8_t XonChar() const { return values_.xonChar; }
+  std::uint8_t XoffChar() const { return values_.xoffChar; }
   // The preset derived from ControlRTS, OutCTSFlow, XonXoffIn and XonXoffOut.
   TFlowControl FlowControl() const;
 
-  void SetOutCTSFlow(bool value);
-  void SetOutDSRFlow(bool value);
-  void SetControlDTR(TDTRFlowControl value);
-  void SetControlRTS(TRTSFlowControl value);
-  void SetXonXoffOut(bool value);
-  void SetXonXoffIn(bool value);
-  void SetDSRSensitivity(bool value);
-  void SetTxContinueOnXoff(bool value);
-  void SetXonChar(std::uint8_t value);
-  void SetXoffChar(std::uint8_t value);
+  void SetOutCTSFlow(bool value) { Change(&V::outCTSFlow, value); }
+  void SetOutDSRFlow(bool value) { Change(&V::outDSRFlow, value); }
+  void SetControlDTR(TDTRFlowControl value) { Change(&V::controlDTR, value); }
+  void SetControlRTS(TRTSFlowControl value) { Change(&V::controlRTS, value); }
+  void SetXonXoffOut(bool value) { Change(&V::xonXoffOut, value); }
+  void SetXonXoffIn(bool value) { Change(&V::xonXoffIn, value); }
+  void SetDSRSensitivity(bool value) { Change(&V::dsrSensitivity, value); }
+  void SetTxContinueOnXoff(bool value) { Change(&V::txContinueOnXoff, value); }
+  void SetXonChar(std::uint8_t value) { Change(&V::xonChar, value); }
+  void SetXoffChar(std::uint8_t value) { Change(&V::xoffChar, value); }
   // Every write of the preset re-applies the line settings, fcCustom and unchanged values too.
   void SetFlowControl(TFlowControl value);
-  TCustomComPort* ComPort() const { return owner_; }
 
  private:
-  TCustomComPort* owner_;
-  bool outCTSFlow_ = false;
-  bool outDSRFlow_ = false;
-  TDTRFlowControl controlDTR_ = dtrDisable;
-  TRTSFlowControl controlRTS_ = rtsDisable;
-  bool xonXoffOut_ = false;
-  bool xonXoffIn_ = false;
-  bool dsrSensitivity_ = false;
-  bool txContinueOnXoff_ = false;
-  std::uint8_t xonChar_ = 17;
-  std::uint8_t xoffChar_ = 19;
+  using V = ComFlowControlValues;
 };
 
-class TComParity {
+class TComParity : public TComSettings<ComParityValues> {
  public:
-  explicit TComParity(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  TComParity(const TComParity& other);
-  TComParity& operator=(const TComParity& other);
+  using TComSettings::TComSettings;
 
-  TParityBits Bits() const { return bits_; }
-  bool Check() const { return check_; }
-  bool Replace() const { return replace_; }
-  std::uint8_t ReplaceChar() const { return replaceChar_; }
-  void SetBits(TParityBits value);
-  void SetCheck(bool value);
-  void SetReplace(bool value);
-  void SetReplaceChar(std::uint8_t value);
-  TCustomComPort* ComPort() const { return owner_; }
+  TParityBits Bits() const { return values_.bits; }
+  bool Check() const { return values_.check; }
+  bool Replace() const { return values_.replace; }
+  std::uint8_t ReplaceChar() const { return values_.replaceChar; }
+  void SetBits(TParityBits value) { Change(&V::bits, value); }
+  void SetCheck(bool value) { Change(&V::check, value); }
+  void SetReplace(bool value) { Change(&V::replace, value); }
+  void SetReplaceChar(std::uint8_t value) { Change(&V::replaceChar, value); }
 
  private:
-  TCustomComPort* owner_;
-  TParityBits bits_ = prNone;
-  bool check_ = false;
-  bool replace_ = false;
-  std::uint8_t replaceChar_ = 0;
+  using V = ComParityValues;
 };
 
-class TComBuffer {
+class TComBuffer : public TComSettings<ComBufferValues> {
  public:
-  explicit TComBuffer(TCustomComPort* owner = nullptr) : owner_(owner) {}
-  TComBuffer(const TComBuffer& other);
-  TComBuffer& operator=(const TComBuffer& other);
+  using TComSettings::TComSettings;
 
-  std::int32_t InputSize() const { return inputSize_; }
-  std::int32_t OutputSize() const { return outputSize_; }
+  std::int32_t InputSize() const { return values_.inputSize; }
+  std::int32_t OutputSize() const { return values_.outputSize; }
   void SetInputSize(std::int32_t value);   // an odd value is stored minus 1
   void SetOutputSize(std::int32_t value);  // an odd value is stored minus 1
-  TCustomComPort* ComPort() const { return owner_; }
-
- private:
-  TCustomComPort* owner_;
-  std::int32_t inputSize_ = 1024;
-  std::int32_t outputSize_ = 1024;
 };
 
 // ---- Notification handler types; Sender is always the port ----
@@ -270,7 +332,7 @@ class TComNotifyTarget;  // serial/ComThread.h: stands in for the notification w
 class TCustomComPort {
  public:
   TCustomComPort();
-  virtual ~TCustomComPort();  // performs Close, then frees the settings objects
+  virtual ~TCustomComPort();  // performs Close
   TCustomComPort(const TCustomComPort&) = delete;
   TCustomComPort& operator=(const TCustomComPort&) = delete;
 
@@ -291,36 +353,38 @@ class TCustomComPort {
   // ---- Settings ----
   const std::string& Name() const { return name_; }
   void SetName(const std::string& value) { name_ = value; }
-  const std::string& Port() const { return port_; }
+  const std::string& Port() const { return line_.values_.port; }
   void SetPort(const std::string& value);
-  TBaudRate BaudRate() const { return baudRate_; }
-  void SetBaudRate(TBaudRate value);
-  std::int32_t CustomBaudRate() const { return customBaudRate_; }
-  void SetCustomBaudRate(std::int32_t value);
-  TStopBits StopBits() const { return stopBits_; }
-  void SetStopBits(TStopBits value);
-  TDataBits DataBits() const { return dataBits_; }
-  void SetDataBits(TDataBits value);
-  bool DiscardNull() const { return discardNull_; }
-  void SetDiscardNull(bool value);
-  std::uint8_t EventChar() const { return eventChar_; }
-  void SetEventChar(std::uint8_t value);
+  TBaudRate BaudRate() const { return line_.values_.baudRate; }
+  void SetBaudRate(TBaudRate value) { line_.Change(&ComLineValues::baudRate, value); }
+  std::int32_t CustomBaudRate() const { return line_.values_.customBaudRate; }
+  void SetCustomBaudRate(std::int32_t value) {
+    line_.Change(&ComLineValues::customBaudRate, value);
+  }
+  TStopBits StopBits() const { return line_.values_.stopBits; }
+  void SetStopBits(TStopBits value) { line_.Change(&ComLineValues::stopBits, value); }
+  TDataBits DataBits() const { return line_.values_.dataBits; }
+  void SetDataBits(TDataBits value) { line_.Change(&ComLineValues::dataBits, value); }
+  bool DiscardNull() const { return line_.values_.discardNull; }
+  void SetDiscardNull(bool value) { line_.Change(&ComLineValues::discardNull, value); }
+  std::uint8_t EventChar() const { return line_.values_.eventChar; }
+  void SetEventChar(std::uint8_t value) { line_.Change(&ComLineValues::eventChar, value); }
   TComEvents Events() const { return events_; }
   void SetEvents(TComEvents value);  // takes effect at the next Open
   TSyncMethod SyncMethod() const { return syncMethod_; }
   void SetSyncMethod(TSyncMethod value);  // error 14 while connected
 
-  TComParity& Parity() { return *parity_; }
-  const TComParity& Parity() const { return *parity_; }
+  TComParity& Parity() { return parity_; }
+  const TComParity& Parity() const { return parity_; }
   void SetParity(const TComParity& value);  // copies, then re-applies the line settings
-  TComFlowControl& FlowControl() { return *flowControl_; }
-  const TComFlowControl& FlowControl() const { return *flowControl_; }
+  TComFlowControl& FlowControl() { return flowControl_; }
+  const TComFlowControl& FlowControl() const { return flowControl_; }
   void SetFlowControl(const TComFlowControl& value);
-  TComTimeouts& Timeouts() { return *timeouts_; }
-  const TComTimeouts& Timeouts() const { return *timeouts_; }
+  TComTimeouts& Timeouts() { return timeouts_; }
+  const TComTimeouts& Timeouts() const { return timeouts_; }
   void SetTimeouts(const TComTimeouts& value);
-  TComBuffer& Buffer() { return *buffer_; }
-  const TComBuffer& Buffer() const { return *buffer_; }
+  TComBuffer& Buffer() { return buffer_; }
+  const TComBuffer& Buffer() const { return buffer_; }
   void SetBuffer(const TComBuffer& value);
 
   TSettingsGroups SavedGroups = TSettingsGroups{sgBasic};
@@ -401,42 +465,56 @@ class TCustomComPort {
   virtual void ApplyBufferSizes();
 
  private:
-  friend class TComTimeouts;
-  friend class TComFlowControl;
-  friend class TComParity;
-  friend class TComBuffer;
-  friend class TComThread;
+  template <typename V>
+  friend class TComSettings;
+  friend struct ComSettingsAccess;
+
+  // The apply operation through which each group reaches the device.
+  void Reapply(const ComLineValues&) { ApplyLineSettings(); }
+  void Reapply(const ComParityValues&) { ApplyLineSettings(); }
+  void Reapply(const ComFlowControlValues&) { ApplyLineSettings(); }
+  void Reapply(const ComTimeoutsValues&) { ApplyTimeouts(); }
+  void Reapply(const ComBufferValues&) { ApplyBufferSizes(); }
 
   bool CanApply() const;
   void CallAfterOpen();
   void CallBeforeClose();
 
   std::string name_ = "ComPort";
-  std::string port_ = "COM1";
-  TBaudRate baudRate_ = br9600;
-  std::int32_t customBaudRate_ = 9600;
-  TStopBits stopBits_ = sbOneStopBit;
-  TDataBits dataBits_ = dbEight;
-  bool discardNull_ = false;
-  std::uint8_t eventChar_ = 0;
-  TComEvents events_ = kAllComEvents;
+  TComSettings<ComLineValues> line_{this};
+  TComParity parity_{this};
+  TComTimeouts timeouts_{this};
+  TComFlowControl flowControl_{this};
+  TComBuffer buffer_{this};
+  TComEvents events_ = kAllComEvents;  // read at Open
   TSyncMethod syncMethod_ = smThreadSync;
-  std::unique_ptr<TComParity> parity_;
-  std::unique_ptr<TComFlowControl> flowControl_;
-  std::unique_ptr<TComTimeouts> timeouts_;
-  std::unique_ptr<TComBuffer> buffer_;
 
+  // Declared in the order that lets them go on destruction: the event thread first (it uses the
+  // notification target and the device), then the target, then the device.
   std::unique_ptr<platform::SerialDevice> device_;
+  std::unique_ptr<TComNotifyTarget> notifyTarget_;
+  std::unique_ptr<TComThread> eventThread_;  // exists while the port is open and watches events
   bool connected_ = false;
   int updateCount_ = 0;
   bool loading_ = false;
   bool connectWhenLoaded_ = false;
-  std::unique_ptr<TComThread> eventThread_;
-  bool threadCreated_ = false;
-  std::unique_ptr<TComNotifyTarget> notifyTarget_;
   THandover* handover_ = nullptr;
   std::vector<TComPortObserver*> observers_;
 };
+
+template <typename V>
+template <typename T>
+void TComSettings<V>::Change(T V::*field, T value) {
+  if (values_.*field == value) return;
+  values_.*field = value;
+  if (TCustomComPort* port = owner_.Port()) port->Reapply(values_);
+}
+
+template <typename V>
+void TComSettings<V>::ChangeAll(const V& values) {
+  values_ = values;
+  if (TCustomComPort* port = owner_.Port()) port->Reapply(values_);
+}
 
 // The published form; it adds nothing but the published properties.
 class TComPort : public TCustomComPort {

@@ -2,6 +2,8 @@
 #include "serial/ComStorage.h"
 
 #include <cstring>
+#include <string_view>
+#include <type_traits>
 
 #include "platform/name_case.h"
 #include "platform/profile.h"
@@ -32,28 +34,151 @@ enum class RowKind {
   kCustomRate,
 };
 
-// One stored setting: its group, its name, and its value as text or as an integer.
+// One stored setting: its group, its name, its value as text or as an integer, and the group of
+// values whose field it stores (none for the flow-control preset, which is derived).
 struct SettingRow {
   TSettingsGroup group;
   const char* name;
   RowKind kind;
+  const void* values;
   std::string (*text)(const Port&);
   void (*setText)(Port&, const std::string&);
   std::int32_t (*integer)(const Port&);
   void (*setInteger)(Port&, std::int32_t);
 };
 
-constexpr SettingRow TextRow(TSettingsGroup group, const char* name,
-                             std::string (*text)(const Port&),
-                             void (*setText)(Port&, const std::string&)) {
-  return {group, name, RowKind::kText, text, setText, nullptr, nullptr};
+// The stored text form of each field type.
+template <typename T>
+struct TextForm;
+template <>
+struct TextForm<std::string> {
+  static std::string To(const std::string& v) { return v; }
+  static std::string From(const std::string& t) { return t; }
+};
+template <>
+struct TextForm<TBaudRate> {
+  static std::string To(TBaudRate v) { return BaudRateToText(v); }
+  static TBaudRate From(const std::string& t) { return TextToBaudRate(t); }
+};
+template <>
+struct TextForm<TStopBits> {
+  static std::string To(TStopBits v) { return StopBitsToText(v); }
+  static TStopBits From(const std::string& t) { return TextToStopBits(t); }
+};
+template <>
+struct TextForm<TDataBits> {
+  static std::string To(TDataBits v) { return DataBitsToText(v); }
+  static TDataBits From(const std::string& t) { return TextToDataBits(t); }
+};
+template <>
+struct TextForm<TParityBits> {
+  static std::string To(TParityBits v) { return ParityToText(v); }
+  static TParityBits From(const std::string& t) { return TextToParity(t); }
+};
+template <>
+struct TextForm<TRTSFlowControl> {
+  static std::string To(TRTSFlowControl v) { return RTSControlToText(v); }
+  static TRTSFlowControl From(const std::string& t) { return TextToRTSControl(t); }
+};
+template <>
+struct TextForm<TDTRFlowControl> {
+  static std::string To(TDTRFlowControl v) { return DTRControlToText(v); }
+  static TDTRFlowControl From(const std::string& t) { return TextToDTRControl(t); }
+};
+template <>
+struct TextForm<bool> {
+  static std::string To(bool v) { return BoolToText(v); }
+  static bool From(const std::string& t) { return TextToBool(t); }
+};
+template <>
+struct TextForm<std::uint8_t> {
+  static std::string To(std::uint8_t v) { return CharToText(v); }
+  static std::uint8_t From(const std::string& t) { return TextToChar(t); }
+};
+
+template <auto Field>
+struct FieldOf;
+template <typename V, typename T, T V::*Field>
+struct FieldOf<Field> {
+  using Values = V;
+  using Type = T;
+};
+
+// One address per group of values, naming the group in a row.
+template <typename V>
+inline constexpr char kGroupTag = 0;
+
+}  // namespace
+
+// The rows reach each group of a port's values, and change them as the setters do.
+struct ComSettingsAccess {
+  template <typename V, typename P>
+  static auto& Group(P& port) {
+    if constexpr (std::is_same_v<V, ComLineValues>) return port.line_;
+    if constexpr (std::is_same_v<V, ComParityValues>) return port.parity_;
+    if constexpr (std::is_same_v<V, ComFlowControlValues>) return port.flowControl_;
+    if constexpr (std::is_same_v<V, ComTimeoutsValues>) return port.timeouts_;
+    if constexpr (std::is_same_v<V, ComBufferValues>) return port.buffer_;
+  }
+  template <auto Field>
+  static auto Get(const Port& port) {
+    return Group<typename FieldOf<Field>::Values>(port).values_.*Field;
+  }
+  template <auto Field>
+  static void Change(Port& port, typename FieldOf<Field>::Type value) {
+    TComSettings<typename FieldOf<Field>::Values>& group =
+        Group<typename FieldOf<Field>::Values>(port);
+    group.Change(Field, value);
+  }
+};
+
+namespace {
+
+using Access = ComSettingsAccess;
+
+// A row storing `Field`: an integer field as an integer, any other in its text form; restoring
+// changes the field as its setter does.
+template <auto Field>
+constexpr SettingRow Stored(TSettingsGroup group, const char* name,
+                            RowKind integerKind = RowKind::kInteger) {
+  using T = typename FieldOf<Field>::Type;
+  const void* values = &kGroupTag<typename FieldOf<Field>::Values>;
+  if constexpr (std::is_same_v<T, std::int32_t>) {
+    return {group,
+            name,
+            integerKind,
+            values,
+            nullptr,
+            nullptr,
+            [](const Port& p) { return Access::Get<Field>(p); },
+            [](Port& p, std::int32_t n) { Access::Change<Field>(p, n); }};
+  } else {
+    return {group,
+            name,
+            RowKind::kText,
+            values,
+            [](const Port& p) { return TextForm<T>::To(Access::Get<Field>(p)); },
+            [](Port& p, const std::string& t) { Access::Change<Field>(p, TextForm<T>::From(t)); },
+            nullptr,
+            nullptr};
+  }
 }
 
-constexpr SettingRow IntegerRow(TSettingsGroup group, const char* name,
-                                std::int32_t (*integer)(const Port&),
-                                void (*setInteger)(Port&, std::int32_t),
-                                RowKind kind = RowKind::kInteger) {
-  return {group, name, kind, nullptr, nullptr, integer, setInteger};
+// A row storing `Field` whose restore goes through a setter of its own (one that does more than
+// store the value).
+template <auto Field>
+constexpr SettingRow Stored(TSettingsGroup group, const char* name,
+                            void (*set)(Port&, const std::string&)) {
+  SettingRow row = Stored<Field>(group, name);
+  row.setText = set;
+  return row;
+}
+template <auto Field>
+constexpr SettingRow Stored(TSettingsGroup group, const char* name,
+                            void (*set)(Port&, std::int32_t)) {
+  SettingRow row = Stored<Field>(group, name);
+  row.setInteger = set;
+  return row;
 }
 
 constexpr std::int32_t kDefaultCustomBaudRate = 9600;
@@ -61,114 +186,86 @@ constexpr std::int32_t kDefaultCustomBaudRate = 9600;
 // Every stored setting in the stored order: basic, others, parity, buffer, timeouts, flow
 // control. Restoring assigns them in the same order, each through its setter as soon as it is
 // read, so that a failure half-way leaves the rows before it assigned.
-const SettingRow kSettingRows[] = {
-    TextRow(
-        sgBasic, "Port", [](const Port& p) { return p.Port(); },
-        [](Port& p, const std::string& t) { p.SetPort(t); }),
-    TextRow(
-        sgBasic, "BaudRate", [](const Port& p) { return BaudRateToText(p.BaudRate()); },
-        [](Port& p, const std::string& t) { p.SetBaudRate(TextToBaudRate(t)); }),
-    IntegerRow(
-        sgBasic, "CustomBaudRate", [](const Port& p) { return p.CustomBaudRate(); },
-        [](Port& p, std::int32_t n) { p.SetCustomBaudRate(n); }, RowKind::kCustomRate),
-    TextRow(
-        sgBasic, "StopBits", [](const Port& p) { return StopBitsToText(p.StopBits()); },
-        [](Port& p, const std::string& t) { p.SetStopBits(TextToStopBits(t)); }),
-    TextRow(
-        sgBasic, "DataBits", [](const Port& p) { return DataBitsToText(p.DataBits()); },
-        [](Port& p, const std::string& t) { p.SetDataBits(TextToDataBits(t)); }),
-    TextRow(
-        sgBasic, "Parity", [](const Port& p) { return ParityToText(p.Parity().Bits()); },
-        [](Port& p, const std::string& t) { p.Parity().SetBits(TextToParity(t)); }),
-    TextRow(
-        sgBasic, "FlowControl",
-        [](const Port& p) { return FlowControlToText(p.FlowControl().FlowControl()); },
-        [](Port& p, const std::string& t) {
-          p.FlowControl().SetFlowControl(TextToFlowControl(t));
-        }),
-    TextRow(
-        sgOthers, "EventChar", [](const Port& p) { return CharToText(p.EventChar()); },
-        [](Port& p, const std::string& t) { p.SetEventChar(TextToChar(t)); }),
-    TextRow(
-        sgOthers, "DiscardNull", [](const Port& p) { return BoolToText(p.DiscardNull()); },
-        [](Port& p, const std::string& t) { p.SetDiscardNull(TextToBool(t)); }),
-    TextRow(
-        sgParity, "Parity.Check", [](const Port& p) { return BoolToText(p.Parity().Check()); },
-        [](Port& p, const std::string& t) { p.Parity().SetCheck(TextToBool(t)); }),
-    TextRow(
-        sgParity, "Parity.Replace", [](const Port& p) { return BoolToText(p.Parity().Replace()); },
-        [](Port& p, const std::string& t) { p.Parity().SetReplace(TextToBool(t)); }),
-    TextRow(
-        sgParity, "Parity.ReplaceChar",
-        [](const Port& p) { return CharToText(p.Parity().ReplaceChar()); },
-        [](Port& p, const std::string& t) { p.Parity().SetReplaceChar(TextToChar(t)); }),
-    IntegerRow(
-        sgBuffer, "Buffer.OutputSize", [](const Port& p) { return p.Buffer().OutputSize(); },
+constexpr SettingRow kSettingRows[] = {
+    Stored<&ComLineValues::port>(sgBasic, "Port",
+                                 [](Port& p, const std::string& t) { p.SetPort(t); }),
+    Stored<&ComLineValues::baudRate>(sgBasic, "BaudRate"),
+    Stored<&ComLineValues::customBaudRate>(sgBasic, "CustomBaudRate", RowKind::kCustomRate),
+    Stored<&ComLineValues::stopBits>(sgBasic, "StopBits"),
+    Stored<&ComLineValues::dataBits>(sgBasic, "DataBits"),
+    Stored<&ComParityValues::bits>(sgBasic, "Parity"),
+    {sgBasic, "FlowControl", RowKind::kText, nullptr,
+     [](const Port& p) { return FlowControlToText(p.FlowControl().FlowControl()); },
+     [](Port& p, const std::string& t) { p.FlowControl().SetFlowControl(TextToFlowControl(t)); },
+     nullptr, nullptr},
+    Stored<&ComLineValues::eventChar>(sgOthers, "EventChar"),
+    Stored<&ComLineValues::discardNull>(sgOthers, "DiscardNull"),
+    Stored<&ComParityValues::check>(sgParity, "Parity.Check"),
+    Stored<&ComParityValues::replace>(sgParity, "Parity.Replace"),
+    Stored<&ComParityValues::replaceChar>(sgParity, "Parity.ReplaceChar"),
+    Stored<&ComBufferValues::outputSize>(
+        sgBuffer, "Buffer.OutputSize",
         [](Port& p, std::int32_t n) { p.Buffer().SetOutputSize(n); }),
-    IntegerRow(
-        sgBuffer, "Buffer.InputSize", [](const Port& p) { return p.Buffer().InputSize(); },
-        [](Port& p, std::int32_t n) { p.Buffer().SetInputSize(n); }),
-    IntegerRow(
-        sgTimeouts, "Timeouts.ReadInterval",
-        [](const Port& p) { return p.Timeouts().ReadInterval(); },
-        [](Port& p, std::int32_t n) { p.Timeouts().SetReadInterval(n); }),
-    IntegerRow(
-        sgTimeouts, "Timeouts.ReadTotalConstant",
-        [](const Port& p) { return p.Timeouts().ReadTotalConstant(); },
-        [](Port& p, std::int32_t n) { p.Timeouts().SetReadTotalConstant(n); }),
-    IntegerRow(
-        sgTimeouts, "Timeouts.ReadTotalMultiplier",
-        [](const Port& p) { return p.Timeouts().ReadTotalMultiplier(); },
-        [](Port& p, std::int32_t n) { p.Timeouts().SetReadTotalMultiplier(n); }),
-    IntegerRow(
-        sgTimeouts, "Timeouts.WriteTotalConstant",
-        [](const Port& p) { return p.Timeouts().WriteTotalConstant(); },
-        [](Port& p, std::int32_t n) { p.Timeouts().SetWriteTotalConstant(n); }),
-    IntegerRow(
-        sgTimeouts, "Timeouts.WriteTotalMultiplier",
-        [](const Port& p) { return p.Timeouts().WriteTotalMultiplier(); },
-        [](Port& p, std::int32_t n) { p.Timeouts().SetWriteTotalMultiplier(n); }),
-    TextRow(
-        sgFlowControl, "FlowControl.ControlRTS",
-        [](const Port& p) { return RTSControlToText(p.FlowControl().ControlRTS()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetControlRTS(TextToRTSControl(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.ControlDTR",
-        [](const Port& p) { return DTRControlToText(p.FlowControl().ControlDTR()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetControlDTR(TextToDTRControl(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.DSRSensitivity",
-        [](const Port& p) { return BoolToText(p.FlowControl().DSRSensitivity()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetDSRSensitivity(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.OutCTSFlow",
-        [](const Port& p) { return BoolToText(p.FlowControl().OutCTSFlow()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetOutCTSFlow(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.OutDSRFlow",
-        [](const Port& p) { return BoolToText(p.FlowControl().OutDSRFlow()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetOutDSRFlow(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.TxContinueOnXoff",
-        [](const Port& p) { return BoolToText(p.FlowControl().TxContinueOnXoff()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetTxContinueOnXoff(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.XonXoffIn",
-        [](const Port& p) { return BoolToText(p.FlowControl().XonXoffIn()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetXonXoffIn(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.XonXoffOut",
-        [](const Port& p) { return BoolToText(p.FlowControl().XonXoffOut()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetXonXoffOut(TextToBool(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.XoffChar",
-        [](const Port& p) { return CharToText(p.FlowControl().XoffChar()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetXoffChar(TextToChar(t)); }),
-    TextRow(
-        sgFlowControl, "FlowControl.XonChar",
-        [](const Port& p) { return CharToText(p.FlowControl().XonChar()); },
-        [](Port& p, const std::string& t) { p.FlowControl().SetXonChar(TextToChar(t)); }),
+    Stored<&ComBufferValues::inputSize>(
+        sgBuffer, "Buffer.InputSize", [](Port& p, std::int32_t n) { p.Buffer().SetInputSize(n); }),
+    Stored<&ComTimeoutsValues::readInterval>(sgTimeouts, "Timeouts.ReadInterval"),
+    Stored<&ComTimeoutsValues::readTotalConstant>(sgTimeouts, "Timeouts.ReadTotalConstant"),
+    Stored<&ComTimeoutsValues::readTotalMultiplier>(sgTimeouts, "Timeouts.ReadTotalMultiplier"),
+    Stored<&ComTimeoutsValues::writeTotalConstant>(sgTimeouts, "Timeouts.WriteTotalConstant"),
+    Stored<&ComTimeoutsValues::writeTotalMultiplier>(sgTimeouts, "Timeouts.WriteTotalMultiplier"),
+    Stored<&ComFlowControlValues::controlRTS>(sgFlowControl, "FlowControl.ControlRTS"),
+    Stored<&ComFlowControlValues::controlDTR>(sgFlowControl, "FlowControl.ControlDTR"),
+    Stored<&ComFlowControlValues::dsrSensitivity>(sgFlowControl, "FlowControl.DSRSensitivity"),
+    Stored<&ComFlowControlValues::outCTSFlow>(sgFlowControl, "FlowControl.OutCTSFlow"),
+    Stored<&ComFlowControlValues::outDSRFlow>(sgFlowControl, "FlowControl.OutDSRFlow"),
+    Stored<&ComFlowControlValues::txContinueOnXoff>(sgFlowControl, "FlowControl.TxContinueOnXoff"),
+    Stored<&ComFlowControlValues::xonXoffIn>(sgFlowControl, "FlowControl.XonXoffIn"),
+    Stored<&ComFlowControlValues::xonXoffOut>(sgFlowControl, "FlowControl.XonXoffOut"),
+    Stored<&ComFlowControlValues::xoffChar>(sgFlowControl, "FlowControl.XoffChar"),
+    Stored<&ComFlowControlValues::xonChar>(sgFlowControl, "FlowControl.XonChar"),
 };
+
+// ---- Every field has its stored name ----
+
+// Converts to any field type: an aggregate takes as many of them as it has fields.
+struct AnyField {
+  template <typename T>
+  operator T() const;  // NOLINT(google-explicit-constructor): only ever used unevaluated
+};
+
+template <typename V, typename... Fields>
+constexpr std::size_t FieldCount() {
+  if constexpr (requires { V{Fields{}..., AnyField{}}; }) {
+    return FieldCount<V, Fields..., AnyField>();
+  } else {
+    return sizeof...(Fields);
+  }
+}
+
+template <typename V>
+constexpr bool EveryFieldStored() {
+  std::size_t rows = 0;
+  for (const SettingRow& row : kSettingRows) rows += row.values == &kGroupTag<V> ? 1 : 0;
+  return rows == FieldCount<V>();
+}
+
+constexpr bool NamesDiffer() {
+  for (const SettingRow& a : kSettingRows) {
+    for (const SettingRow& b : kSettingRows) {
+      if (&a != &b && std::string_view(a.name) == std::string_view(b.name)) return false;
+    }
+  }
+  return true;
+}
+
+static_assert(EveryFieldStored<ComLineValues>(), "a field of ComLineValues has no stored row");
+static_assert(EveryFieldStored<ComParityValues>(), "a field of ComParityValues has no stored row");
+static_assert(EveryFieldStored<ComFlowControlValues>(),
+              "a field of ComFlowControlValues has no stored row");
+static_assert(EveryFieldStored<ComTimeoutsValues>(),
+              "a field of ComTimeoutsValues has no stored row");
+static_assert(EveryFieldStored<ComBufferValues>(), "a field of ComBufferValues has no stored row");
+static_assert(NamesDiffer(), "two rows with one stored name");
 
 bool RowApplies(const SettingRow& row, TSettingsGroups groups, const Port& port) {
   return groups.Contains(row.group) &&
