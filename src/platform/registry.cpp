@@ -81,6 +81,13 @@ int EditHive(RegRoot root, const HiveChange& change) {
   return rc != 0 ? rc : changeResult;
 }
 
+// Text whose size leaves out its terminating zero is stored with one, as Windows does with the
+// zero just past such data, and as the hive file's text forms cannot hold it otherwise.
+std::string Terminated(RegType type, const std::string& data) {
+  const bool text = type == RegType::Sz || type == RegType::ExpandSz || type == RegType::MultiSz;
+  return text && !data.empty() && data.back() != '\0' ? data + '\0' : data;
+}
+
 int Normalized(const std::string& path, std::string& normalized) {
   return NormalizeKeyPath(path, normalized) ? 0 : kErrorInvalidParameter;
 }
@@ -162,10 +169,11 @@ RegResult RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::
     HiveKey& key = hive.Ensure(path_);
     for (const RegValueWrite& write : writes) {
       if (!IsStorableValueName(write.name)) return kErrorInvalidParameter;
+      const std::string data = Terminated(write.type, write.data);
       const HiveValue* old = Hive::FindValue(key, write.name);
       // A text read through a best-fit conversion is not what the file holds: write it.
-      if (old == nullptr || old->type != write.type || old->data != write.data || old->inexact) {
-        Hive::Set(key, write.name, write.type, write.data);
+      if (old == nullptr || old->type != write.type || old->data != data || old->inexact) {
+        Hive::Set(key, write.name, write.type, data);
         changed = true;
       }
       ++count;
@@ -182,20 +190,15 @@ RegResult RegistryKey::DeleteValue(const std::string& name) {
   if (!open_) return kErrorInvalidHandle;
   return EditHive(root_, [&](Hive& hive, bool& changed) {
     HiveKey* key = hive.Find(path_);
-    if (key == nullptr) return kErrorFileNotFound;
-    for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-      if (EqualsNoCase(it->name, name)) {
-        key->values.erase(it);
-        changed = true;
-        return 0;
-      }
-    }
-    return kErrorFileNotFound;
+    if (key == nullptr || !hive.Remove(*key, name)) return kErrorFileNotFound;
+    changed = true;
+    return 0;
   });
 }
 
 RegResult RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
-                                 RegType& type, std::string& data, std::size_t dataCapacity) const {
+                                 RegType& type, std::string& data, std::size_t dataCapacity,
+                                 ValueSizes* needed) const {
   if (!open_) return kErrorInvalidHandle;
   Hive hive;
   if (int rc = LoadHive(root_, hive); rc != 0) return rc;
@@ -203,6 +206,8 @@ RegResult RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::si
   if (key == nullptr) return kErrorFileNotFound;
   if (index >= key->values.size()) return kErrorNoMoreItems;
   const HiveValue& value = key->values[index];
+  if (needed != nullptr) *needed = ValueSizes{value.name.size() + 1, value.data.size()};
+  type = value.type;
   if (value.name.size() + 1 > nameCapacity || value.data.size() > dataCapacity) {
     return kErrorMoreData;
   }
@@ -210,6 +215,27 @@ RegResult RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::si
   type = value.type;
   data = value.data;
   return 0;
+}
+
+RegResult RegistryKey::EnumKey(std::uint32_t index, std::string& name) const {
+  if (!open_) return kErrorInvalidHandle;
+  Hive hive;
+  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  if (hive.Find(path_) == nullptr) return kErrorFileNotFound;
+  const std::size_t skip = path_.empty() ? 0 : path_.size() + 1;
+  std::uint32_t seen = 0;
+  for (const HiveKey& key : hive.Keys()) {
+    if (key.path.size() <= skip || key.path.find('\\', skip) != std::string::npos) continue;
+    if (skip != 0 && (key.path[path_.size()] != '\\' ||
+                      !EqualsNoCase(std::string_view(key.path).substr(0, path_.size()), path_))) {
+      continue;
+    }
+    if (seen++ == index) {
+      name = key.path.substr(skip);
+      return 0;
+    }
+  }
+  return kErrorNoMoreItems;
 }
 
 RegResult RegistryKey::SetString(const std::string& name, const std::string& text) {

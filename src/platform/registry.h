@@ -77,14 +77,26 @@ class RegistryKey {
   RegResult QueryValues(std::vector<RegValueWrite>& values) const;
   RegResult SetValue(const std::string& name, RegType type, const std::string& data);
   RegResult DeleteValue(const std::string& name);
-  // Applies the writes in order in one locked rewrite of the hive. A write that cannot be stored
+  // Applies the writes in order in one locked rewrite of the hive. Text (REG_SZ, REG_EXPAND_SZ,
+  // REG_MULTI_SZ) that does not end in a zero byte gets one. A write that cannot be stored
   // stops the batch there: the writes before it are kept and its code is returned. `applied`
   // receives how many writes were stored.
   RegResult SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
+  // What a value needs: its name's characters with the terminating zero, its data's bytes.
+  struct ValueSizes {
+    std::size_t name = 0;
+    std::size_t data = 0;
+  };
   // Enumerates values in creation order; kErrorNoMoreItems after the last one, kErrorMoreData
-  // when the name (nameCapacity characters including its zero) or data does not fit.
+  // when the name (nameCapacity characters including its zero) or data does not fit. With
+  // kErrorMoreData `type` and `needed` still tell the value's type and sizes, so that the caller
+  // can ask again with buffers that fit.
   RegResult EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
-                      RegType& type, std::string& data, std::size_t dataCapacity) const;
+                      RegType& type, std::string& data, std::size_t dataCapacity,
+                      ValueSizes* needed = nullptr) const;
+
+  // The name of the index-th direct subkey, in creation order; kErrorNoMoreItems after the last.
+  RegResult EnumKey(std::uint32_t index, std::string& name) const;
 
   // Convenience forms over QueryValue/SetValue.
   RegResult SetString(const std::string& name, const std::string& text);  // REG_SZ

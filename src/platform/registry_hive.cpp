@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/registry_hive.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <map>
 
 #include "platform/text_codec.h"
 #include "platform/text_lines.h"
@@ -34,18 +34,6 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Parses 1 to 8 hex digits making up the whole of `s`.
-bool ParseHex32(std::string_view s, std::uint32_t& value) {
-  if (s.empty() || s.size() > 8) return false;
-  value = 0;
-  for (char c : s) {
-    int d = HexDigit(c);
-    if (d < 0) return false;
-    value = (value << 4) | static_cast<std::uint32_t>(d);
-  }
-  return true;
-}
-
 std::string HexNumber(std::uint32_t value, int minDigits) {
   std::string n;
   do {
@@ -55,11 +43,10 @@ std::string HexNumber(std::uint32_t value, int minDigits) {
   return n;
 }
 
-// A byte that the text form cannot carry inside a name or a quoted text: control characters
-// would break or blur the line, and 0x98 has no Windows-1251 reading to come back from.
-bool IsUnwritableByte(unsigned char b, bool allowTab) {
-  if (b == '\t') return !allowTab;
-  return b < 0x20 || b == 0x98;
+// A byte that quoted text does not carry exactly: control characters other than the tab would
+// break or blur the line, and 0x98 has no Windows-1251 reading to come back from.
+bool IsUnwritableInText(unsigned char b) {
+  return (b < 0x20 && b != '\t') || b == 0x98;
 }
 
 bool IsUnicodeText(RegType type) {
@@ -101,11 +88,19 @@ class Charset {
   bool ansi_;
 };
 
+// A name or text in quotes as a registry editor writes it: line ends, backslashes and quotes
+// escaped, every other character as it is.
 std::string Escape(const Charset& charset, std::string_view bytes) {
   std::string out;
   for (char c : charset.FromAnsi(bytes)) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      if (c == '\\' || c == '"') out.push_back('\\');
+      out.push_back(c);
+    }
   }
   return out;
 }
@@ -117,7 +112,7 @@ std::string QuotedName(const Charset& charset, const std::string& name) {
 bool TextFormCarries(const std::string& data) {
   if (data.empty() || data.back() != '\0') return false;
   for (std::size_t i = 0; i + 1 < data.size(); ++i) {
-    if (IsUnwritableByte(static_cast<unsigned char>(data[i]), true)) return false;
+    if (IsUnwritableInText(static_cast<unsigned char>(data[i]))) return false;
   }
   return true;
 }
@@ -164,9 +159,26 @@ std::string RenderValue(const HiveValue& value, const Charset& charset,
   return out;
 }
 
-// Reads a quoted string starting at s[pos] == '"'; pos ends after the closing quote. Knows the
-// escapes registry editors write: \\, \", \r, \n and \0.
-bool ParseQuoted(std::string_view s, std::size_t& pos, std::string& text, std::string& why) {
+std::size_t SkipBlanks(std::string_view s, std::size_t pos) {
+  while (pos < s.size() && IsBlank(s[pos])) ++pos;
+  return pos;
+}
+
+// Nothing but blanks, or blanks and a comment, from `pos` on.
+bool OnlyComment(std::string_view s, std::size_t pos) {
+  pos = SkipBlanks(s, pos);
+  return pos == s.size() || s[pos] == ';';
+}
+
+bool IsHexDigit(char c) {
+  return HexDigit(c) >= 0;
+}
+
+// The text between quotes that starts after s[pos] == '"'; pos ends after the closing quote.
+// A registry editor reads \n, \r, \\ and \" as escapes and any other escaped character as that
+// character itself (\t gives "t"); a backslash at the end of the line spoils the text. \0 gives a
+// zero byte, which a registry editor refuses; such text only comes from writers that meant it.
+bool Unescape(std::string_view s, std::size_t& pos, std::string& text, std::string& why) {
   text.clear();
   for (++pos; pos < s.size(); ++pos) {
     char c = s[pos];
@@ -175,20 +187,54 @@ bool ParseQuoted(std::string_view s, std::size_t& pos, std::string& text, std::s
       return true;
     }
     if (c == '\\') {
-      const char next = pos + 1 < s.size() ? s[pos + 1] : '\0';
-      static constexpr std::string_view kFrom = "\\\"rn0";
-      static constexpr std::string_view kTo{"\\\"\r\n\0", 5};
-      const std::size_t which = kFrom.find(next);
-      if (next == '\0' || which == std::string_view::npos) {
-        why = "unknown escape (\\\\, \\\", \\r, \\n and \\0 are known)";
+      if (++pos == s.size()) {
+        why = "backslash at the end of the line inside quotes";
         return false;
       }
-      c = kTo[which];
-      ++pos;
+      c = s[pos];
+      if (c == 'n') c = '\n';
+      if (c == 'r') c = '\r';
+      if (c == '0') c = '\0';
     }
     text.push_back(c);
   }
   why = "missing closing quote";
+  return false;
+}
+
+// One number of hex data as the C library's wcstoul reads it in base 16: leading white space, a
+// sign, a 0x prefix, digits. `end` stays at `pos` when there are no digits.
+std::uint64_t HexItem(std::string_view s, std::size_t pos, std::size_t& end) {
+  std::size_t p = pos;
+  while (p < s.size() && (s[p] == ' ' || (s[p] >= '\t' && s[p] <= '\r'))) ++p;
+  bool negative = false;
+  if (p < s.size() && (s[p] == '-' || s[p] == '+')) negative = s[p++] == '-';
+  if (p + 1 < s.size() && s[p] == '0' && (s[p + 1] == 'x' || s[p + 1] == 'X')) p += 2;
+  std::uint64_t value = 0;
+  const std::size_t digits = p;
+  for (; p < s.size() && IsHexDigit(s[p]); ++p) {
+    value = std::min<std::uint64_t>((value << 4) | static_cast<unsigned>(HexDigit(s[p])),
+                                    0x100000000ull);
+  }
+  end = p == digits ? pos : p;
+  if (p == digits) return 0;
+  if (value > 0xFFFFFFFFull) return value;
+  return negative ? (0x100000000ull - value) & 0xFFFFFFFFull : value;
+}
+
+// The key of a registry editor's root name at the start of a key line's name: the length of the
+// root name, followed by the end of the name or a backslash. `ours` tells whether it is `root`.
+bool MatchRoot(std::string_view name, RegRoot root, std::size_t& length, bool& ours) {
+  static constexpr std::string_view kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_USERS",
+                                                "HKEY_CLASSES_ROOT",  "HKEY_CURRENT_CONFIG",
+                                                "HKEY_CURRENT_USER",  "HKEY_DYN_DATA"};
+  for (std::string_view known : kRoots) {
+    if (name.size() < known.size() || !EqualsNoCase(name.substr(0, known.size()), known)) continue;
+    if (name.size() > known.size() && name[known.size()] != '\\') continue;
+    length = known.size();
+    ours = known == RootName(root);
+    return true;
+  }
   return false;
 }
 
@@ -209,6 +255,7 @@ bool DecodeFile(std::string_view raw, HiveSource& source, std::string& text) {
   return true;
 }
 
+// Reads the lines as a registry editor's import does, line by line, in file order.
 class Parser {
  public:
   Parser(RegRoot root, Hive& hive, HiveParseError& error, std::vector<HiveParseError>* skipped)
@@ -219,7 +266,7 @@ class Parser {
     if (!DecodeFile(raw, source, text_)) {
       return Fail(0, "a UTF-16 file must have an even number of bytes");
     }
-    lines_ = SplitLines(text_, LineEnds::CrLfOrLf);
+    lines_ = SplitLines(text_, LineEnds::AlsoBareCr);
     for (const TextLine& line : lines_) {
       if (line.full.size() == line.body.size()) continue;
       source.lineEnd = std::string(line.full.substr(line.body.size()));
@@ -233,6 +280,19 @@ class Parser {
 
  private:
   using Kind = HiveSource::Kind;
+  enum class Open { None, Ours, Foreign };  // the key a registry editor has open
+
+  // A value line read up to its data.
+  struct ValueLine {
+    std::size_t first = 0;
+    std::string name;  // in the file's character set
+    RegType type = RegType::None;
+    std::string data;  // text in the file's character set; hex and dword data as bytes
+    bool text = false;
+    bool hexText = false;  // text given as hex: UTF-16LE in a version 5 file
+    std::size_t openBackslash = HiveSource::kNone;
+    std::string comments;
+  };
 
   bool Fail(std::size_t index, const std::string& message) {
     error_.line = index + 1;
@@ -244,12 +304,17 @@ class Parser {
     if (skipped_ != nullptr) skipped_->push_back(HiveParseError{index + 1, message});
   }
 
-  void AddPiece(Kind kind, std::size_t first, std::size_t last, std::string key = {},
-                std::string value = {}) {
+  HiveSource::Piece& AddPiece(Kind kind, std::size_t first, std::size_t last,
+                              std::string value = {}) {
     std::string text;
     for (std::size_t i = first; i <= last; ++i) text += lines_[i].full;
-    hive_.Source().pieces.push_back(
-        HiveSource::Piece{kind, std::move(text), std::move(key), std::move(value)});
+    HiveSource::Piece piece;
+    piece.kind = kind;
+    piece.text = std::move(text);
+    piece.inKey = open_ == Open::Ours;
+    if (piece.inKey) piece.key = path_;
+    piece.value = std::move(value);
+    return hive_.Source().pieces.emplace_back(std::move(piece));
   }
 
   // The header is the first line with any content; a file with none is a new, empty hive.
@@ -274,18 +339,14 @@ class Parser {
   }
 
   void Record(std::size_t& i) {
-    std::string_view line = Trim(lines_[i].body);
-    const std::size_t first = i;
-    if (line.empty() || line.front() == ';') {
+    std::string_view body = lines_[i].body;
+    const std::size_t p = SkipBlanks(body, 0);
+    if (stopped_ || p == body.size() || body[p] == ';') {
       AddPiece(Kind::Verbatim, i, i);
-    } else if (line.front() == '[') {
-      KeyLine(i, line);
-    } else if (line.front() == '"' || line.front() == '@') {
-      std::string why;
-      if (!ValueLine(i, why)) {
-        if (!foreignKey_) Skip(first, why + "; the value is left out");
-        AddPiece(Kind::Verbatim, first, i);
-      }
+    } else if (body[p] == '[') {
+      KeyLine(i, body.substr(p + 1));
+    } else if (body[p] == '"' || body[p] == '@') {
+      Value(i, body, p);
     } else {
       Skip(i, "line is neither a key, a value nor a comment; it is left out");
       AddPiece(Kind::Verbatim, i, i);
@@ -293,168 +354,300 @@ class Parser {
     ++i;
   }
 
-  void KeyLine(std::size_t index, std::string_view line) {
+  // "[" has been read. The name runs to the last "]" of the line; what follows is ignored.
+  void KeyLine(std::size_t index, std::string_view rest) {
+    const std::size_t close = rest.rfind(']');
+    if (rest.empty() || IsBlank(rest.front()) || close == std::string_view::npos) {
+      Skip(index, close == std::string_view::npos
+                      ? "key line without closing \"]\"; it is left out"
+                      : "key line with a blank after \"[\"; it is left out");
+      AddPiece(Kind::Verbatim, index, index);
+      return;
+    }
+    std::string_view name = rest.substr(0, close);
+    if (name.front() == '-') {
+      KeyDeletion(index, name.substr(1));
+      return;
+    }
+    open_ = Open::None;
     std::string path;
-    std::string why = KeyPath(line, path);
-    current_ = nullptr;
-    foreignKey_ = !why.empty();
-    if (foreignKey_) {
+    std::string why = KeyPath(name, path);
+    if (!why.empty()) {
       Skip(index, why + "; the key is left out with its values");
       AddPiece(Kind::Verbatim, index, index);
       return;
     }
-    current_ = &hive_.Ensure(path);
-    AddPiece(Kind::Key, index, index, current_->path);
+    path_ = hive_.Ensure(path).path;
+    open_ = Open::Ours;
+    AddPiece(Kind::Key, index, index);
   }
 
-  // The key's path below the root, or why it cannot be one of this hive's keys.
-  std::string KeyPath(std::string_view line, std::string& path) const {
-    if (line.back() != ']') return "key line without closing \"]\"";
-    std::string_view inside = line.substr(1, line.size() - 2);
-    if (!inside.empty() && inside.front() == '-') return "key deletion line";
-    std::string bytes;
-    bool exact = true;
-    if (!charset_.ToAnsi(inside, bytes, exact) || !exact) {
-      return "key name has a character with no Windows-1251 byte";
-    }
-    std::string_view view = bytes;
-    std::size_t slash = view.find('\\');
-    if (!EqualsNoCase(view.substr(0, slash), RootName(root_))) {
+  // The key's path below the root, or why it is not one of this hive's keys (with open_ set to
+  // Foreign for another root's key).
+  std::string KeyPath(std::string_view name, std::string& path) {
+    std::size_t length = 0;
+    bool ours = false;
+    if (!MatchRoot(name, root_, length, ours)) return "key is under no root a registry knows";
+    if (!ours) {
+      open_ = Open::Foreign;
       return "key is not under " + std::string(RootName(root_));
     }
-    std::string_view rest =
-        slash == std::string_view::npos ? std::string_view() : view.substr(slash);
-    if (!NormalizeKeyPath(rest, path)) return "key name has a control character or a bracket";
+    std::string bytes;
+    bool exact = true;
+    if (!charset_.ToAnsi(name.substr(length), bytes, exact)) return "key name is not UTF-8";
+    if (!NormalizeKeyPath(bytes, path)) return "key name has a character the store cannot keep";
     return {};
   }
 
-  bool ValueLine(std::size_t& index, std::string& why) {
-    const std::size_t first = index;
-    std::string_view line = Trim(lines_[index].body);
-    std::size_t pos = 0;
-    std::string name;
-    if (line.front() != '@') {
-      std::string text;
-      bool exact = true;
-      if (!ParseQuoted(line, pos, text, why)) return false;
-      if (!charset_.ToAnsi(text, name, exact) || !exact || !IsStorableValueName(name)) {
-        why = "value name has a character the store cannot keep";
-        return false;
-      }
-    } else {
-      pos = 1;
+  // A registry editor deletes a key named under a root it knows; it gives up the whole import at
+  // a deletion of a root itself or of a key under an unknown root.
+  void KeyDeletion(std::size_t index, std::string_view name) {
+    open_ = Open::None;
+    if (name.empty() || (name.front() != 'H' && name.front() != 'h')) {
+      Skip(index, "key deletion line that names no root; nothing is deleted");
+      AddPiece(Kind::Verbatim, index, index);
+      return;
     }
-    while (pos < line.size() && IsBlank(line[pos])) ++pos;
-    if (pos >= line.size() || line[pos] != '=') {
-      why = "\"=\" expected after the name";
-      return false;
+    std::size_t length = 0;
+    bool ours = false;
+    if (!MatchRoot(name, root_, length, ours) || name.size() <= length + 1) {
+      Skip(index,
+           "key deletion line for a whole root or an unknown one: a registry editor stops "
+           "importing here, and every line below is left out");
+      hive_.Source().stop = hive_.Source().pieces.size();
+      stopped_ = true;
+      AddPiece(Kind::Verbatim, index, index);
+      return;
     }
-    std::string_view rest = Trim(line.substr(pos + 1));
-    HiveValue value;
-    if (!ValueData(index, rest, value, why)) return false;
-    if (current_ == nullptr) {
-      why = foreignKey_ ? "" : "value before the first key";
-      return false;
+    std::string bytes;
+    std::string path;
+    bool exact = true;
+    if (!ours || !charset_.ToAnsi(name.substr(length), bytes, exact) ||
+        !NormalizeKeyPath(bytes, path) || path.empty()) {
+      AddPiece(Kind::Verbatim, index, index);
+      return;
     }
-    HiveValue& stored = Hive::Set(*current_, name, value.type, value.data);
-    stored.origin = hive_.Source().pieces.size();
-    stored.edited = false;
-    stored.inexact = value.inexact;
-    AddPiece(Kind::Value, first, index, current_->path, stored.name);
-    return true;
+    hive_.EraseTree(path);
+    HiveSource::Piece& piece = AddPiece(Kind::Deletion, index, index);
+    piece.keyDeletion = true;
+    piece.deleted = path;
   }
 
-  bool ValueData(std::size_t& index, std::string_view rest, HiveValue& value, std::string& why) {
-    if (rest.starts_with("\"")) {
-      std::size_t p = 0;
-      std::string text;
+  void Value(std::size_t& index, std::string_view body, std::size_t p) {
+    ValueLine value;
+    value.first = index;
+    std::string why;
+    std::size_t pos = p + 1;
+    if (body[p] == '"' && !Unescape(body, pos = p, value.name, why)) {
+      Skip(index, why + "; the value is left out");
+      AddPiece(Kind::Verbatim, index, index);
+      return;
+    }
+    pos = SkipBlanks(body, pos);
+    if (pos == body.size() || body[pos] != '=') {
+      Skip(index, "\"=\" expected after the name; the value is left out");
+      AddPiece(Kind::Verbatim, index, index);
+      return;
+    }
+    std::string_view data = body.substr(SkipBlanks(body, pos + 1));
+    while (!data.empty() && IsBlank(data.back())) data.remove_suffix(1);
+    if (data.starts_with("-")) {
+      Deletion(index, value.name, data.substr(1));
+      return;
+    }
+    if (!Data(index, data, value, why)) {
+      if (open_ == Open::Ours) Skip(value.first, why + "; the value is left out");
+      std::string name;
       bool exact = true;
-      if (!ParseQuoted(rest, p, text, why)) return false;
-      if (!Trim(rest.substr(p)).empty()) {
+      HiveSource::Piece& piece = Piece(Kind::Unread, value, index);
+      piece.value = charset_.ToAnsi(value.name, name, exact) ? name : std::string();
+      return;
+    }
+    Store(value, index);
+  }
+
+  void Deletion(std::size_t index, const std::string& name, std::string_view rest) {
+    if (!OnlyComment(rest, 0)) {
+      if (open_ == Open::Ours) Skip(index, "unrecognised value data; the value is left out");
+      AddPiece(Kind::Verbatim, index, index);
+      return;
+    }
+    std::string bytes;
+    bool exact = true;
+    if (open_ != Open::Ours || !charset_.ToAnsi(name, bytes, exact)) {
+      AddPiece(Kind::Verbatim, index, index);
+      return;
+    }
+    if (HiveKey* key = hive_.Find(path_)) Hive::Erase(*key, bytes);
+    AddPiece(Kind::Deletion, index, index, bytes);
+  }
+
+  // The data after "=", with a blank-free end: text, dword or hex (over continuation lines).
+  bool Data(std::size_t& index, std::string_view data, ValueLine& value, std::string& why) {
+    if (data.starts_with("\"")) {
+      std::size_t pos = 0;
+      if (!Unescape(data, pos, value.data, why)) return false;
+      if (!OnlyComment(data, pos)) {
         why = "text after the closing quote";
         return false;
       }
-      if (!charset_.ToAnsi(text, value.data, exact)) {
-        why = "text is not UTF-8";
-        return false;
-      }
-      value.data.push_back('\0');
       value.type = RegType::Sz;
-      value.inexact = !exact;
+      value.text = true;
       return true;
     }
-    if (rest.starts_with("dword:")) {
-      std::uint32_t v = 0;
-      if (!ParseHex32(rest.substr(6), v)) {
-        why = "dword needs 1 to 8 hex digits";
-        return false;
-      }
-      value.type = RegType::Dword;
-      value.data.assign(4, '\0');
-      for (std::size_t i = 0; i < 4; ++i) value.data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-      return true;
+    if (data.starts_with("dword:")) return Dword(data.substr(6), value, why);
+    if (data.starts_with("hex:")) {
+      value.type = RegType::Binary;
+      return Hex(index, data.substr(4), value, why);
     }
-    if (rest.starts_with("hex")) return HexValue(index, rest.substr(3), value, why);
-    why = rest == "-" ? "value deletion line" : "unrecognised value data";
-    return false;
-  }
-
-  bool HexValue(std::size_t& index, std::string_view rest, HiveValue& value, std::string& why) {
-    std::uint32_t type = static_cast<std::uint32_t>(RegType::Binary);
-    if (rest.starts_with("(")) {
-      std::size_t close = rest.find(')');
-      if (close == std::string_view::npos || !ParseHex32(rest.substr(1, close - 1), type)) {
+    if (data.starts_with("hex(")) {
+      data.remove_prefix(4);
+      if (data.empty() || (data.size() > 1 && (data[1] == 'x' || data[1] == 'X'))) {
         why = "hex(N) needs a hex type number";
         return false;
       }
-      rest.remove_prefix(close + 1);
-    }
-    if (!rest.starts_with(":")) {
-      why = "\":\" expected after hex";
-      return false;
-    }
-    std::string list;
-    if (!GatherContinued(index, rest.substr(1), list, why)) return false;
-    std::string data;
-    if (!ParseHexBytes(list, data)) {
-      why = "bad hex byte in data";
-      return false;
-    }
-    value.type = static_cast<RegType>(type);
-    bool exact = true;
-    value.data = IsUnicodeText(value.type) ? charset_.HexTextToAnsi(data, exact) : data;
-    value.inexact = !exact;
-    return true;
-  }
-
-  // Joins hex data over its continuation lines: each line but the last ends in a backslash.
-  bool GatherContinued(std::size_t& index, std::string_view rest, std::string& list,
-                       std::string& why) {
-    for (;;) {
-      std::string_view part = Trim(rest);
-      bool more = !part.empty() && part.back() == '\\';
-      if (more) part.remove_suffix(1);
-      list += part;
-      if (!more) return true;
-      if (index + 1 >= lines_.size()) {
-        why = "hex data continues past the end";
+      std::size_t end = 0;
+      const std::uint64_t type = HexItem(data, 0, end);
+      if (type > 0xFFFFFFFFull || !data.substr(end).starts_with("):")) {
+        why = "hex(N) needs a hex type number";
         return false;
       }
-      rest = lines_[++index].body;
+      value.type = static_cast<RegType>(type);
+      return Hex(index, data.substr(end + 2), value, why);
+    }
+    why = "unrecognised value data";
+    return false;
+  }
+
+  static bool Dword(std::string_view s, ValueLine& value, std::string& why) {
+    why = "dword needs 1 to 8 hex digits";
+    std::size_t pos = SkipBlanks(s, 0);
+    if (pos == s.size()) return false;
+    std::uint32_t v = 0;
+    std::size_t digits = 0;
+    for (; pos < s.size() && IsHexDigit(s[pos]); ++pos, ++digits) {
+      v = (v << 4) | static_cast<std::uint32_t>(HexDigit(s[pos]));
+    }
+    if (digits > 8 || !OnlyComment(s, pos)) return false;
+    value.type = RegType::Dword;
+    value.data.assign(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i) value.data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return true;
+  }
+
+  enum class HexEnd { Bad, Done, Continued };
+
+  // One line's hex bytes; `backslash` gets the position of a continuation backslash.
+  static HexEnd HexBytes(std::string_view s, std::string& data, std::size_t& backslash) {
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+      std::size_t end = pos;
+      const std::uint64_t b = HexItem(s, pos, end);
+      if (b > 0xFF) return HexEnd::Bad;
+      if (end == pos) {
+        end = SkipBlanks(s, end);
+        if (end < s.size() && s[end] == '\\') {
+          backslash = end;
+          return HexEnd::Continued;
+        }
+        return end < s.size() && s[end] == ';' ? HexEnd::Done : HexEnd::Bad;
+      }
+      data.push_back(static_cast<char>(b));
+      if (end < s.size() && s[end] != ',') return OnlyComment(s, end) ? HexEnd::Done : HexEnd::Bad;
+      pos = end < s.size() ? end + 1 : end;
+    }
+    return HexEnd::Done;
+  }
+
+  // Hex data over its continuation lines: a line ending in a backslash goes on in the next line
+  // that holds data; blank and comment lines between are skipped, and data that goes on to the
+  // end of the file still counts. A line that is none of these spoils the value and is lost
+  // with it.
+  bool Hex(std::size_t& index, std::string_view s, ValueLine& value, std::string& why) {
+    value.hexText = IsUnicodeText(value.type);
+    if (s.empty()) return true;  // no data and, unlike other text, no terminating zero
+    why = "bad hex data";
+    const char* start = lines_[value.first].full.data();
+    for (;;) {
+      std::size_t backslash = 0;
+      const HexEnd end = HexBytes(s, value.data, backslash);
+      if (end == HexEnd::Bad) return false;
+      if (end == HexEnd::Done) break;
+      if (!OnlyComment(s, backslash + 1)) return false;
+      value.openBackslash = static_cast<std::size_t>(s.data() + backslash - start);
+      std::size_t next = index + 1;
+      for (; next < lines_.size(); ++next) {
+        std::string_view body = lines_[next].body;
+        std::size_t p = SkipBlanks(body, 0);
+        if (p < body.size() && body[p] != ';') break;
+        value.comments += lines_[next].full;
+      }
+      index = next == lines_.size() ? next - 1 : next;
+      if (next == lines_.size()) {
+        AddTerminator(value);
+        return true;  // open at the end of the file
+      }
+      value.openBackslash = HiveSource::kNone;
+      std::string_view body = lines_[next].body;
+      s = body.substr(SkipBlanks(body, 0));
+      if (!IsHexDigit(s.front())) {
+        why = "hex data continues into a line that is not hex data, which is lost with it";
+        return false;
+      }
+    }
+    AddTerminator(value);
+    return true;
+  }
+
+  // Text given as hex gets its terminating zero, as the registry stores it.
+  void AddTerminator(ValueLine& value) const {
+    if (!value.hexText || value.data.empty()) return;
+    if (charset_.Ansi()) {
+      if (value.data.back() != '\0') value.data.push_back('\0');
+      return;
+    }
+    if (value.data.size() % 2 != 0) value.data.pop_back();
+    if (value.data.size() >= 2 &&
+        (value.data[value.data.size() - 2] != '\0' || value.data[value.data.size() - 1] != '\0')) {
+      value.data.append(2, '\0');
     }
   }
 
-  static bool ParseHexBytes(std::string_view items, std::string& data) {
-    while (!items.empty()) {
-      std::size_t comma = items.find(',');
-      std::string_view item = Trim(items.substr(0, comma));
-      std::uint32_t b = 0;
-      if (item.size() > 2 || !ParseHex32(item, b)) return false;
-      data.push_back(static_cast<char>(b));
-      if (comma == std::string_view::npos) break;
-      items.remove_prefix(comma + 1);
+  HiveSource::Piece& Piece(Kind kind, const ValueLine& value, std::size_t last) {
+    HiveSource::Piece& piece =
+        AddPiece(open_ == Open::Ours ? kind : Kind::Verbatim, value.first, last, value.name);
+    piece.openBackslash = value.openBackslash;
+    piece.comments = value.comments;
+    return piece;
+  }
+
+  void Store(ValueLine& value, std::size_t last) {
+    std::string name;
+    std::string data;
+    bool exact = true;
+    bool exactName = true;
+    if (!charset_.ToAnsi(value.name, name, exactName) || !IsStorableValueName(name)) {
+      if (open_ == Open::Ours) Skip(value.first, "value name the store cannot keep; left out");
+      Piece(Kind::Unread, value, last).value.clear();
+      return;
     }
-    return true;
+    if (value.text) {
+      if (!charset_.ToAnsi(value.data, data, exact)) {
+        if (open_ == Open::Ours) Skip(value.first, "text is not UTF-8; the value is left out");
+        Piece(Kind::Unread, value, last).value = name;
+        return;
+      }
+      data.push_back('\0');
+    } else {
+      data = value.hexText ? charset_.HexTextToAnsi(value.data, exact) : value.data;
+    }
+    HiveSource::Piece& piece = Piece(Kind::Value, value, last);
+    piece.value = name;
+    if (open_ != Open::Ours) return;
+    HiveValue& stored = Hive::Set(hive_.Ensure(path_), name, value.type, data);
+    stored.origin = hive_.Source().pieces.size() - 1;
+    stored.edited = false;
+    stored.inexact = !exact;
   }
 
   RegRoot root_;
@@ -464,8 +657,9 @@ class Parser {
   std::string text_;
   std::vector<TextLine> lines_;
   Charset charset_{false};
-  HiveKey* current_ = nullptr;
-  bool foreignKey_ = false;  // under a key line that was left out: its values go quietly
+  Open open_ = Open::None;
+  std::string path_;  // of the open key when open_ is Ours
+  bool stopped_ = false;
 };
 
 // Writes the hive over its source: see FormatHive.
@@ -475,79 +669,147 @@ class Writer {
       : hive_(hive),
         root_(root),
         source_(hive.Source()),
+        pieces_(source_.pieces),
+        end_(std::min(source_.stop, pieces_.size())),
         charset_(source_.encoding == HiveEncoding::Ansi) {}
 
   std::string Run() {
-    std::map<const HiveKey*, std::size_t> lastPiece;
-    for (std::size_t i = 0; i < source_.pieces.size(); ++i) {
-      const HiveSource::Piece& piece = source_.pieces[i];
-      if (piece.kind != HiveSource::Kind::Verbatim) lastPiece[hive_.Find(piece.key)] = i;
-    }
-    if (source_.pieces.empty()) out_ = std::string(kHeader) + source_.lineEnd;
-    for (std::size_t i = 0; i < source_.pieces.size(); ++i) {
+    Place();
+    if (pieces_.empty()) out_ = std::string(kHeader) + source_.lineEnd;
+    for (std::size_t i = 0; i < pieces_.size(); ++i) {
+      if (i == end_) Sections();
       Piece(i);
-      if (source_.pieces[i].kind == HiveSource::Kind::Verbatim) continue;
-      const HiveKey* key = hive_.Find(source_.pieces[i].key);
-      if (key != nullptr && lastPiece.at(key) == i) NewValues(*key);
+      for (const HiveValue* value : after_[i]) {
+        EndLine();
+        out_ += RenderValue(*value, charset_, source_.lineEnd);
+      }
     }
-    for (const HiveKey& key : hive_.Keys()) {
-      if (lastPiece.count(&key) != 0 || ImpliedByTheFile(key, lastPiece)) continue;
-      EndLine();
-      if (!out_.ends_with("\n\n") && !out_.ends_with("\n\r\n")) out_ += source_.lineEnd;
-      out_ += "[" + charset_.FromAnsi(RootName(root_));
-      if (!key.path.empty()) out_ += "\\" + charset_.FromAnsi(key.path);
-      out_ += "]" + source_.lineEnd;
-      NewValues(key);
-    }
+    if (end_ == pieces_.size()) Sections();
     return Encode();
   }
 
  private:
-  void Piece(std::size_t index) {
-    const HiveSource::Piece& piece = source_.pieces[index];
-    if (piece.kind != HiveSource::Kind::Value) {
-      out_ += piece.text;
-      return;
+  using Kind = HiveSource::Kind;
+
+  static bool SameOrBelow(std::string_view path, std::string_view top) {
+    return EqualsNoCase(path, top) || (path.size() > top.size() && path[top.size()] == '\\' &&
+                                       EqualsNoCase(path.substr(0, top.size()), top));
+  }
+
+  // The last piece after which a new value of `key` may go: one that leaves the key open, with
+  // no later line that deletes the value or the key. None: it needs a section of its own.
+  std::size_t Placement(const HiveKey& key, const std::string* name) const {
+    std::size_t last = HiveSource::kNone;
+    for (std::size_t i = 0; i < end_; ++i) {
+      const HiveSource::Piece& piece = pieces_[i];
+      if (piece.kind == Kind::Verbatim) continue;
+      if (piece.kind == Kind::Deletion &&
+          (piece.keyDeletion ? SameOrBelow(key.path, piece.deleted)
+                             : name != nullptr && EqualsNoCase(piece.key, key.path) &&
+                                   EqualsNoCase(piece.value, *name))) {
+        last = HiveSource::kNone;
+      }
+      if (piece.inKey && EqualsNoCase(piece.key, key.path) &&
+          piece.openBackslash == HiveSource::kNone) {
+        last = i;
+      }
     }
+    return last;
+  }
+
+  // Where every value without a line goes, and which lines must not override the values set.
+  void Place() {
+    after_.assign(pieces_.size(), {});
+    for (const HiveKey& key : hive_.Keys()) {
+      std::vector<const HiveValue*> own;
+      const bool inFile = Placement(key, nullptr) != HiveSource::kNone;
+      for (const HiveValue& value : key.values) {
+        if (value.origin != HiveValue::kNoOrigin) continue;
+        const std::size_t at = Placement(key, &value.name);
+        if (at == HiveSource::kNone) {
+          own.push_back(&value);
+        } else {
+          after_[at].push_back(&value);
+        }
+      }
+      if (!own.empty() || (!inFile && !ImpliedByTheFile(key))) {
+        sections_.emplace_back(&key, std::move(own));
+      }
+    }
+  }
+
+  // A later line the store left out that a registry editor reads for a value the store set or
+  // deleted: it would win, so it becomes a comment.
+  bool Overridden(std::size_t index) const {
+    const HiveSource::Piece& piece = pieces_[index];
+    if (piece.kind != Kind::Unread || !piece.inKey) return false;
+    if (hive_.Removed(piece.key, piece.value)) return true;
     const HiveKey* key = hive_.Find(piece.key);
-    if (key == nullptr) return;  // never: keys are not deleted
-    const HiveValue* value = nullptr;
-    for (const HiveValue& v : key->values) {
-      if (v.origin == index) value = &v;
-    }
-    if (value == nullptr) {
-      // An earlier line of a value named twice stays; a deleted value's lines go.
-      if (Hive::FindValue(*key, piece.value) != nullptr) out_ += piece.text;
+    const HiveValue* value = key == nullptr ? nullptr : Hive::FindValue(*key, piece.value);
+    return value != nullptr && value->origin != HiveValue::kNoOrigin && value->edited &&
+           value->origin < index;
+  }
+
+  void Piece(std::size_t index) {
+    const HiveSource::Piece& piece = pieces_[index];
+    std::string text = piece.text;
+    // Continued data open at the end of the file would take in whatever comes after it.
+    const bool followed = index + 1 < pieces_.size() || !sections_.empty();
+    if (piece.openBackslash != HiveSource::kNone && followed) text.erase(piece.openBackslash, 1);
+    if (Overridden(index)) {
+      for (const TextLine& line : SplitLines(text, LineEnds::AlsoBareCr)) {
+        out_ += ";" + std::string(line.full);
+      }
       return;
     }
-    out_ += value->edited ? RenderValue(*value, charset_, source_.lineEnd) : piece.text;
+    if (piece.kind != Kind::Value) {
+      out_ += text;
+      return;
+    }
+    if (hive_.Removed(piece.key, piece.value)) return;
+    const HiveValue* value = nullptr;
+    if (const HiveKey* key = hive_.Find(piece.key)) {
+      for (const HiveValue& v : key->values) {
+        if (v.origin == index) value = &v;
+      }
+    }
+    if (value == nullptr || !value->edited) {
+      out_ += text;
+      return;
+    }
+    out_ += RenderValue(*value, charset_, source_.lineEnd) + piece.comments;
   }
 
   // A new key without values above a key the file has: importing the file makes it anyway.
-  static bool ImpliedByTheFile(const HiveKey& key,
-                               const std::map<const HiveKey*, std::size_t>& inFile) {
+  bool ImpliedByTheFile(const HiveKey& key) const {
     if (!key.values.empty()) return false;
-    for (const auto& [other, piece] : inFile) {
-      if (other != nullptr && other->path.size() > key.path.size() &&
-          other->path[key.path.size()] == '\\' &&
-          EqualsNoCase(std::string_view(other->path).substr(0, key.path.size()), key.path)) {
+    for (std::size_t i = 0; i < end_; ++i) {
+      const HiveSource::Piece& piece = pieces_[i];
+      if (piece.kind == Kind::Key && piece.key.size() > key.path.size() &&
+          SameOrBelow(piece.key, key.path) && hive_.Find(piece.key) != nullptr) {
         return true;
       }
     }
     return false;
   }
 
-  void NewValues(const HiveKey& key) {
-    for (const HiveValue& value : key.values) {
-      if (value.origin != HiveValue::kNoOrigin) continue;
+  // The keys and values that go in sections of their own.
+  void Sections() {
+    for (const auto& [key, values] : sections_) {
       EndLine();
-      out_ += RenderValue(value, charset_, source_.lineEnd);
+      if (!out_.ends_with("\n\n") && !out_.ends_with("\n\r\n") && !out_.ends_with("\r\r")) {
+        out_ += source_.lineEnd;
+      }
+      out_ += "[" + charset_.FromAnsi(RootName(root_));
+      if (!key->path.empty()) out_ += "\\" + charset_.FromAnsi(key->path);
+      out_ += "]" + source_.lineEnd;
+      for (const HiveValue* value : values) out_ += RenderValue(*value, charset_, source_.lineEnd);
     }
   }
 
   // A last line without its line end gets one before anything follows it.
   void EndLine() {
-    if (!out_.empty() && out_.back() != '\n') out_ += source_.lineEnd;
+    if (!out_.empty() && out_.back() != '\n' && out_.back() != '\r') out_ += source_.lineEnd;
   }
 
   std::string Encode() const {
@@ -568,7 +830,11 @@ class Writer {
   const Hive& hive_;
   RegRoot root_;
   const HiveSource& source_;
+  const std::vector<HiveSource::Piece>& pieces_;
+  std::size_t end_;
   Charset charset_;
+  std::vector<std::vector<const HiveValue*>> after_;
+  std::vector<std::pair<const HiveKey*, std::vector<const HiveValue*>>> sections_;
   std::string out_;
 };
 
@@ -584,8 +850,7 @@ bool NormalizeKeyPath(std::string_view path, std::string& normalized) {
     std::size_t slash = path.find('\\');
     std::string_view segment = path.substr(0, slash);
     for (char c : segment) {
-      auto b = static_cast<unsigned char>(c);
-      if (IsUnwritableByte(b, false) || c == '[' || c == ']') return false;
+      if (c == '\0' || c == '\r' || c == '\n' || c == '\x98') return false;
     }
     if (!segment.empty()) {
       if (!normalized.empty()) normalized.push_back('\\');
@@ -598,10 +863,7 @@ bool NormalizeKeyPath(std::string_view path, std::string& normalized) {
 }
 
 bool IsStorableValueName(std::string_view name) {
-  for (char c : name) {
-    if (IsUnwritableByte(static_cast<unsigned char>(c), false)) return false;
-  }
-  return true;
+  return name.find_first_of(std::string_view("\0\x98", 2)) == std::string_view::npos;
 }
 
 HiveKey* Hive::Find(std::string_view path) {
@@ -647,6 +909,37 @@ HiveValue& Hive::Set(HiveKey& key, const std::string& name, RegType type, const 
   value.type = type;
   value.data = data;
   return value;
+}
+
+bool Hive::Erase(HiveKey& key, std::string_view name) {
+  for (auto it = key.values.begin(); it != key.values.end(); ++it) {
+    if (EqualsNoCase(it->name, name)) {
+      key.values.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Hive::Remove(HiveKey& key, std::string_view name) {
+  if (!Erase(key, name)) return false;
+  removed_.emplace_back(key.path, std::string(name));
+  return true;
+}
+
+bool Hive::Removed(std::string_view path, std::string_view name) const {
+  for (const auto& [key, value] : removed_) {
+    if (EqualsNoCase(key, path) && EqualsNoCase(value, name)) return true;
+  }
+  return false;
+}
+
+void Hive::EraseTree(std::string_view path) {
+  std::erase_if(keys_, [&](const HiveKey& key) {
+    return EqualsNoCase(key.path, path) ||
+           (key.path.size() > path.size() && key.path[path.size()] == '\\' &&
+            EqualsNoCase(std::string_view(key.path).substr(0, path.size()), path));
+  });
 }
 
 bool ParseHive(std::string_view text, RegRoot root, Hive& hive, HiveParseError& error,

@@ -34,19 +34,35 @@ enum class HiveEncoding { Utf8, Utf16Le, Ansi };
 // The file a hive was read from, kept so that a rewrite changes only what was changed: its
 // encoding and line ends, and all of its text cut into pieces in file order. A piece's text is in
 // the file's character set (UTF-8 for a version 5 file, whatever its encoding; Windows-1251 for
-// a REGEDIT4 one) with its line ends. Lines the store does not understand are Verbatim pieces.
+// a REGEDIT4 one) with its line ends. Each piece records the key of this hive that a registry
+// editor has open after it, if any, so that a save knows where a new value may go.
 struct HiveSource {
-  enum class Kind { Verbatim, Key, Value };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  enum class Kind {
+    Verbatim,  // no value of this hive: blank lines, comments, lines a registry editor ignores
+    Key,       // a key line opening one of this hive's keys
+    Value,     // a value of this hive, with every line of its continued data
+    Deletion,  // a line deleting one of this hive's values or keys
+    Unread,    // a value line of this hive that the store leaves out
+  };
   struct Piece {
     Kind kind = Kind::Verbatim;
     std::string text;
-    std::string key;    // the key of a Key or Value piece
-    std::string value;  // the name of a Value piece
+    std::string key;      // the hive's key open after the piece (when inKey)
+    bool inKey = false;   // false: no key of this hive is open (none, or another root's)
+    std::string value;    // the value named by a Value, Unread or value Deletion piece
+    std::string deleted;  // the key a key Deletion piece deletes, with its subkeys
+    bool keyDeletion = false;
+    // Hex data continued to the end of the file: the offset of its last backslash in `text`.
+    std::size_t openBackslash = kNone;
+    std::string comments;  // blank and comment lines inside continued hex data
   };
   HiveEncoding encoding = HiveEncoding::Utf8;
   bool byteOrderMark = false;
   std::string lineEnd = "\n";
   std::vector<Piece> pieces;  // none for a new file
+  // The piece at which a registry editor stops importing the file, or kNone.
+  std::size_t stop = kNone;
 };
 
 // Keys in order of creation; a key's parents are always created before it.
@@ -62,6 +78,14 @@ class Hive {
   // Replaces the data of an existing value in place (marking it edited) or appends a new one.
   static HiveValue& Set(HiveKey& key, const std::string& name, RegType type,
                         const std::string& data);
+  // Deletes a value as the file's own deletion line does.
+  static bool Erase(HiveKey& key, std::string_view name);
+  // Deletes a value for the store: a save then drops the lines that gave it.
+  bool Remove(HiveKey& key, std::string_view name);
+  // Deletes a key with all of its subkeys.
+  void EraseTree(std::string_view path);
+  // Whether the store deleted this value since the file was read.
+  bool Removed(std::string_view path, std::string_view name) const;
 
   const std::vector<HiveKey>& Keys() const { return keys_; }
   const HiveSource& Source() const { return source_; }
@@ -70,13 +94,14 @@ class Hive {
  private:
   std::vector<HiveKey> keys_;
   HiveSource source_;
+  std::vector<std::pair<std::string, std::string>> removed_;  // key path, value name
 };
 
 // "Software\\\\TAVEX\\" -> "Software\\TAVEX": empty segments are dropped, so a trailing or a
-// doubled backslash names the same key. False when a segment holds a byte a key name cannot carry
-// in the text form (a control character, "[" or "]").
+// doubled backslash names the same key. False when a segment holds a byte a key line cannot carry
+// (a line end, a zero byte, or 0x98, which has no reading to come back from).
 bool NormalizeKeyPath(std::string_view path, std::string& normalized);
-// False when a value name cannot be written to the text form without loss.
+// False when a value name cannot be written to the text form without loss (a zero byte, 0x98).
 bool IsStorableValueName(std::string_view name);
 
 const char* RootName(RegRoot root);
@@ -87,15 +112,20 @@ struct HiveParseError {
 };
 
 // Parses a hive file of `root`: UTF-16LE with a byte-order mark, UTF-8 with or without one
-// (version 5 header), or Windows-1251 (REGEDIT4 header); CR LF or LF line ends. A file without
-// any text is an empty hive. A line that cannot be read (or a value that cannot be represented)
-// is left out of the hive, kept in its source and listed in `skipped`; only a file without a
-// header fails, with the line in `error`.
+// (version 5 header), or Windows-1251 (REGEDIT4 header); CR LF, LF or bare CR line ends. The
+// lines mean what a registry editor's import makes of them, in file order: comments after values
+// and keys, blank and comment lines inside continued hex data, deletion lines, a terminating zero
+// added to text given as hex. A file without any text is an empty hive. A line that cannot be
+// read (or one the import ignores) is left out of the hive, kept in its source and listed in
+// `skipped`; only a file without a header fails, with the line in `error`.
 bool ParseHive(std::string_view text, RegRoot root, Hive& hive, HiveParseError& error,
                std::vector<HiveParseError>* skipped = nullptr);
 // The file text: every piece of the source as it was, except values changed since (written
-// anew in place) and values and keys added (after the last line of their key, at the end),
-// in the source's encoding and line ends. A new file is UTF-8 with "\n" line ends. Text values
+// anew in place), values the store deleted (their lines dropped), and values and keys added
+// (after the last line of their key where nothing later deletes them, else in a section of their
+// own at the end), in the source's encoding and line ends. No new line lands inside continued hex
+// data, and a later line the store left out that would give a value it holds another meaning is
+// turned into a comment. A new file is UTF-8 with "\n" line ends. Text values
 // the quoted form cannot carry exactly are written as hex(1), which holds UTF-16LE text in a
 // version 5 file.
 std::string FormatHive(const Hive& hive, RegRoot root);

@@ -56,7 +56,14 @@ platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>&
     std::string name;
     std::string data;
     platform::RegType type{};
-    rc = key.EnumValue(index, name, 256, type, data, 256);
+    // A name or data longer than the buffers: ask again with the sizes the value needs.
+    platform::RegistryKey::ValueSizes size{256, 256};
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      const platform::RegistryKey::ValueSizes fit = size;
+      rc = key.EnumValue(index, name, fit.name, type, data, fit.data, &size);
+      if (rc != platform::kErrorMoreData) break;
+      size = {std::max(size.name, fit.name), std::max(size.data, fit.data)};
+    }
     if (rc == platform::kErrorNoMoreItems) return 0;
     if (rc != 0) return rc;
     std::string port = data.substr(0, data.find('\0'));

@@ -248,6 +248,7 @@ class Runner {
   static HKEY Root(const std::string& name);
 
   void Registry(const Line& line);
+  void Tree(HKEY root, const std::string& path);
   void Query(const Line& line);
   void Enum(const Line& line);
   void Set(const Line& line);
@@ -282,9 +283,9 @@ void Runner::Run(const Line& line) {
     Include(line.Word(1));
   } else if (op == "reset" || op == "import" || op == "export" || op == "create" || op == "setw" ||
              op == "run" || op == "export-reg" || op == "open" || op == "close" || op == "delete" ||
-             op == "set" || op == "query" || op == "enum") {
+             op == "set" || op == "query" || op == "enum" || op == "tree") {
     Registry(line);
-  } else if (op == "file" || op == "get" || op == "write" || op == "dump") {
+  } else if (op == "file" || op == "file16" || op == "get" || op == "write" || op == "dump") {
     Profile(line);
   } else {
     Serial(line);
@@ -346,6 +347,8 @@ void Runner::Registry(const Line& line) {
   } else if (op == "delete") {
     LONG rc = RegDeleteValueA(Slot(line.Word(1)), line.Word(2).c_str());
     std::printf("  delete %s -> %ld\n", Show(line.Word(2)).c_str(), static_cast<long>(rc));
+  } else if (op == "tree") {
+    Tree(Root(line.Word(1)), line.Word(2));
   } else if (op == "set") {
     Set(line);
   } else if (op == "query") {
@@ -418,6 +421,10 @@ void Runner::Enum(const Line& line) {
     LONG rc = RegEnumValueA(Slot(line.Word(1)), index, name.data(), &nameSize, nullptr, &type,
                             data.data(), &dataSize);
     std::printf("  enum %lu -> %ld", static_cast<unsigned long>(index), static_cast<long>(rc));
+    if (rc == ERROR_MORE_DATA) {
+      std::printf(" type=%lu namesize=%lu size=%lu", static_cast<unsigned long>(type),
+                  static_cast<unsigned long>(nameSize), static_cast<unsigned long>(dataSize));
+    }
     if (rc == 0) {
       std::printf(" %s type=%lu size=%lu %s", Show(std::string(name.data(), nameSize)).c_str(),
                   static_cast<unsigned long>(type), static_cast<unsigned long>(dataSize),
@@ -426,6 +433,85 @@ void Runner::Enum(const Line& line) {
     std::printf("\n");
     if (rc != 0) break;
   }
+}
+
+// Upper-cased ASCII and Windows-1251 letters: the order both sides print names in, since a
+// registry may keep keys and values in any order.
+std::string SortKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) {
+    auto b = static_cast<unsigned char>(c);
+    if ((b >= 'a' && b <= 'z') || b >= 0xE0) c = static_cast<char>(b - 0x20);
+  }
+  return key + '\0' + name;
+}
+
+// tree ROOT PATH: every value of the key and of its subkeys, read through the A functions,
+// names sorted.
+void Runner::Tree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+  if (rc != 0) {
+    std::printf("  key %s -> %ld\n", Show(path).c_str(), static_cast<long>(rc));
+    return;
+  }
+  std::printf("  key %s\n", Show(path).c_str());
+  std::map<std::string, std::string> values;
+  for (DWORD index = 0;; ++index) {
+    std::vector<char> name(16384);
+    std::vector<BYTE> data(1 << 20);
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    DWORD dataSize = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    rc = RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+    if (rc != 0) {
+      if (rc != static_cast<LONG>(ERROR_NO_MORE_ITEMS)) {
+        std::printf("  values -> %ld\n", static_cast<long>(rc));
+      }
+      break;
+    }
+    std::string shown = Show(std::string(name.data(), nameSize));
+    std::string line = "    " + shown + " type=" + std::to_string(type) +
+                       " size=" + std::to_string(dataSize) + " " +
+                       Show(std::string(data.begin(), data.begin() + dataSize));
+    values[SortKey(std::string(name.data(), nameSize))] += line + "\n";
+  }
+  for (const auto& [sortKey, line] : values) std::printf("%s", line.c_str());
+  std::map<std::string, std::string> subkeys;
+  for (DWORD index = 0;; ++index) {
+    std::vector<char> name(1024);
+    DWORD nameSize = static_cast<DWORD>(name.size());
+    if (RegEnumKeyExA(key, index, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+        0) {
+      break;
+    }
+    std::string sub(name.data(), nameSize);
+    subkeys[SortKey(sub)] = sub;
+  }
+  RegCloseKey(key);
+  for (const auto& [sortKey, sub] : subkeys) Tree(root, path + "\\" + sub);
+}
+
+std::string Utf16LeWithMark(const std::string& utf8) {
+  std::string out = "\xFF\xFE";
+  auto unit = [&](std::uint32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    std::uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) cp = (cp << 6) | (utf8.at(i + k) & 0x3F);
+    i += static_cast<std::size_t>(extra) + 1;
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
 }
 
 std::string ReadFileBytes(const std::string& path) {
@@ -439,10 +525,12 @@ std::string ReadFileBytes(const std::string& path) {
 void Runner::Profile(const Line& line) {
   const std::string& op = line.Op();
   const std::string path = WorkPath(line.Word(1));
-  if (op == "file") {
-    // file NAME PARTS...: the parts, joined, are the whole file.
+  if (op == "file" || op == "file16") {
+    // file NAME PARTS...: the parts, joined, are the whole file. file16 NAME u"PARTS"...: the
+    // same UTF-8 text as UTF-16LE with a byte-order mark, as a registry editor writes it.
     std::string bytes;
     for (std::size_t i = 2; i < line.Size(); ++i) bytes += line.Word(i);
+    if (op == "file16") bytes = Utf16LeWithMark(bytes);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   } else if (op == "dump") {
     std::printf("  dump %s %s\n", line.Word(1).c_str(), ReadFileBytes(path).c_str());

@@ -123,6 +123,8 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (!Usable(key)) return kInvalidHandle;
+  // The store gives text without its terminating zero one, as Windows does when a zero lies
+  // just past the data; it never looks past the data itself.
   std::string bytes(reinterpret_cast<const char*>(data), size);
   return key->key.SetValue(name == nullptr ? "" : name, static_cast<platform::RegType>(type),
                            bytes);
@@ -149,13 +151,31 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, D
   std::string valueName;
   std::string bytes;
   platform::RegType stored{};
-  int rc = key->key.EnumValue(index, valueName, *nameSize, stored, bytes, *dataSize);
+  platform::RegistryKey::ValueSizes needed;
+  int rc = key->key.EnumValue(index, valueName, *nameSize, stored, bytes, *dataSize, &needed);
+  if (rc == platform::kErrorMoreData) {
+    // As Windows: the type and the data's size for a second try; the name's size stays.
+    if (type != nullptr) *type = static_cast<DWORD>(stored);
+    *dataSize = static_cast<DWORD>(needed.data);
+  }
   if (rc != 0) return rc;
   std::memcpy(name, valueName.c_str(), valueName.size() + 1);
   *nameSize = static_cast<DWORD>(valueName.size());
   if (type != nullptr) *type = static_cast<DWORD>(stored);
   std::memcpy(data, bytes.data(), bytes.size());
   *dataSize = static_cast<DWORD>(bytes.size());
+  return 0;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, char*, DWORD*,
+                   void*) {
+  if (!Usable(key)) return kInvalidHandle;
+  std::string found;
+  int rc = key->key.EnumKey(index, found);
+  if (rc != 0) return rc;
+  if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *nameSize = static_cast<DWORD>(found.size());
   return 0;
 }
 

@@ -9,7 +9,8 @@
 #                                          fixtures/ byte for byte
 #   wine-side.sh BUILD_DIR store-import    a hive our store wrote (through the runner, and the
 #                                          clock simulator's --register) imports into the registry
-#                                          editor with the values a Windows program reads
+#                                          editor with the values a Windows program reads; so do
+#                                          the files of registry-saves.seq
 #
 # TAVEX_CONFORMANCE_RECORD=1 copies what Wine printed over expected/ (then review the diff).
 # Exits 77 (skipped) when Wine, the Windows build of the runner or the Russian locale is missing.
@@ -98,6 +99,16 @@ case $what in
     readback() { sed -n '/^case read-back/,$p' "$1"; }
     diff <(readback "$here/expected/roundtrip.out") <(readback "$state/out/windows-import.out")
     echo "imported into the registry editor with the same values"
+
+    # Saves into files whose last lines would change a saved value's meaning: the registry
+    # editor imports each saved file with the values the store held (registry-saves.seq).
+    rm -rf "$state/saves"
+    "$driver" "$here/sequences/registry-saves.seq" "$here/expected/registry-saves.out" \
+      --keep "$state/saves" -- "$build/tests/conformance-runner" >/dev/null
+    windows_side windows-import-saves --fixtures "$state/saves" || true
+    trees() { grep -v -e '^  reset ' -e '^  import ' -e '^  open ' -e '^  create ' -e '^  set ' -e '^  export ' "$1"; }
+    diff <(trees "$here/expected/registry-saves.out") <(trees "$state/out/windows-import-saves.out")
+    echo "the saved files imported into the registry editor with the values the store held"
 
     # The clock simulator registers its line in the same export, and takes it out again on exit.
     sim=$build/bin/tavex-clocksim

@@ -416,7 +416,7 @@ TEST_F(StorageTest, WindowsExportRestoresAndASaveKeepsItsForm) {
       "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
       "\"Note\"=\"caf\xC3\xA9\"\r\n"
       "\"Lines\"=\"line1\\r\\nline2\"\r\n"
-      "\"Odd\"=\"a\\tb\"\r\n\r\n"
+      "\"Odd\"=hex:01,,02\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
       "\"Port\"=hex(2):43,00,4f,00,4d,00,37,00,00,00\r\n"
       "\"BaudRate\"=\"4800\"\r\n\r\n";
@@ -435,7 +435,7 @@ TEST_F(StorageTest, WindowsExportRestoresAndASaveKeepsItsForm) {
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
             0);
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: unknown escape"), std::string::npos)
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: bad hex data"), std::string::npos)
       << diagnostics;
   const std::string after = ReadFile(Hklm());
   const std::string prefix = before.substr(0, before.find("\"Port\""));
