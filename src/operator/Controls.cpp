@@ -63,6 +63,12 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
 TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   setReadOnly(true);
   setEnabled(false);
+  // Disabled, but drawn in the colours of a readable text field rather than grey on grey.
+  QPalette colours = palette();
+  for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base, QPalette::WindowText}) {
+    colours.setColor(QPalette::Disabled, role, colours.color(QPalette::Active, role));
+  }
+  setPalette(colours);
   setUndoRedoEnabled(false);
   setMaximumBlockCount(kMaxLines);
   setPlainText(QStringLiteral("Memo1"));

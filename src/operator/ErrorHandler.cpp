@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "operator/QtLanguage.h"
 #include "operator/RepeatFilter.h"
 #include "platform/text_codec.h"
 #include "platform/wall_clock.h"
@@ -114,6 +115,7 @@ void ShowError(const QString& message) {
       app,
       [text] {
         QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok);
+        PrepareMessageBox(box);
         box.exec();
         boxOpen = false;
       },

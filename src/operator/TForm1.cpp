@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "operator/ErrorHandler.h"
+#include "operator/QtLanguage.h"
 #include "operator/WindowIcon.h"
 #include "serial/Handover.h"
 
@@ -665,6 +666,7 @@ bool TForm1::TryOpenPort() {
   } catch (const std::exception&) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), Text(kPortFailureText),
                     QMessageBox::Ok, this);
+    PrepareMessageBox(box);
     box.exec();
     return false;
   }

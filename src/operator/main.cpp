@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "operator/ErrorHandler.h"
+#include "operator/QtLanguage.h"
 #include "operator/TForm1.h"
 #include "serial/setup/ComSetup.h"
 
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
   defaultHandler = qInstallMessageHandler(FilterQtMessages);
   QApplication app(argc, argv);
   QApplication::setApplicationName(tavex::ui::ApplicationTitle());
+  tavex::ui::InstallQtTranslations();
   // Lets the desktop (Wayland in particular) match the window to its menu entry and icon.
   QApplication::setDesktopFileName(QStringLiteral("org.tavex.Tavex"));
   tavex::ui::InstallDefaultExceptionReporter();

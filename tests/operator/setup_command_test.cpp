@@ -105,6 +105,33 @@ TEST_F(SetupCommand, OkStoresTheChoiceWithTheLineSpeedAndRestartsPolling) {
   EXPECT_TRUE(form_.Timer2->Enabled());
 }
 
+// The dialog opens over the window, centred on it wherever the window stands, and has a close
+// box but no minimise or maximise box.
+TEST_F(SetupCommand, TheDialogOpensCentredOverTheWindowWithOnlyACloseBox) {
+  form_.move(40, 30);
+  form_.show();
+  form_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+  QPoint dialogCentre;
+  Qt::WindowFlags flags;
+  DialogScript script([&](TComSetupFrm& dialog) {
+    dialogCentre = dialog.frameGeometry().center();
+    flags = dialog.windowFlags();
+    EXPECT_EQ(dialog.parentWidget(), &form_);
+    dialog.reject();
+  });
+  form_.Button2->click();
+  ASSERT_TRUE(script.Ran());
+  const QPoint formCentre = form_.frameGeometry().center();
+  EXPECT_LE((dialogCentre - formCentre).manhattanLength(), 4)
+      << dialogCentre.x() << "," << dialogCentre.y() << " against " << formCentre.x() << ","
+      << formCentre.y();
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+}
+
 TEST_F(SetupCommand, CancelStoresThePortsOwnSettingsAndRestartsPolling) {
   form_.ComPort.SetBaudRate(br19200);
   DialogScript script([&](TComSetupFrm& dialog) {

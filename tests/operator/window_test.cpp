@@ -197,6 +197,14 @@ TEST_F(WindowTest, StartsWithItsInitialValuesAndTimers) {
 
   EXPECT_FALSE(form_.Memo1->isEnabled());
   EXPECT_EQ(form_.Memo1->toPlainText().toStdString(), "Memo1");
+  // Disabled, yet drawn as readable text, not grey on grey.
+  const QPalette& memo = form_.Memo1->palette();
+  EXPECT_EQ(memo.color(QPalette::Disabled, QPalette::Text),
+            memo.color(QPalette::Active, QPalette::Text));
+  EXPECT_EQ(memo.color(QPalette::Disabled, QPalette::Base),
+            memo.color(QPalette::Active, QPalette::Base));
+  EXPECT_NE(memo.color(QPalette::Disabled, QPalette::Text),
+            memo.color(QPalette::Disabled, QPalette::Base));
   ASSERT_EQ(form_.StatusBar1->Panels().size(), 2);
   EXPECT_EQ(form_.StatusBar1->Panels()[0]->width(), 200);
   EXPECT_EQ(form_.StatusBar1->Panels()[1]->width(), 50);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 #include <string>
 
 #include "platform/catalog.h"
@@ -57,6 +58,15 @@ void TranslateTree(QWidget* widget, const char* domain) {
   }
 }
 
+// The window a dialog belongs to: the active one, or else the first visible main window.
+QWidget* OwnerWindow() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (window->isVisible() && window->windowType() == Qt::Window) return window;
+  }
+  return nullptr;
+}
+
 QLabel* MakeLabel(const char* name, const char* text, int top, QWidget* parent) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
   label->setObjectName(QString::fromLatin1(name));
@@ -93,8 +103,11 @@ void TranslateWidgetTexts(QWidget* root, const char* domain) {
 TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("ComSetupFrm"));
   setWindowTitle(QStringLiteral("Setup"));
-  // A dialog frame that cannot be resized.
-  setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+  // A dialog frame that cannot be resized, with a close box only: minimising a modal dialog
+  // would hide it and leave its owner blocked.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(231, 216);
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPixelSize(11);
@@ -135,11 +148,33 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
   setTabOrder(Button1, Button2);
   Combo1->setFocus();
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
-
   FormCreate();
+  FitLabels();
+
+  // With an owner, Qt centres the dialog over the owner's window when it shows (frames
+  // included); mid-screen only without one.
+  if (parent == nullptr) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      move(screen->availableGeometry().center() - rect().center());
+    }
+  }
+}
+
+void TComSetupFrm::FitLabels() {
+  // Translated labels may be longer than the room left of the lists: the lists, the group, the
+  // buttons and the dialog move or grow to the right by what the widest label needs.
+  const QLabel* labels[] = {Label1, Label2, Label3, Label4, Label5, Label6};
+  int labelsEnd = 0;
+  for (const QLabel* label : labels) {
+    labelsEnd = std::max(labelsEnd, label->x() + label->sizeHint().width());
+  }
+  const int extra = std::max(0, labelsEnd + kLabelGap - Combo1->x());
+  if (extra == 0) return;
+  for (int n = 1; n <= 6; ++n) Combo(n)->move(Combo(n)->x() + extra, Combo(n)->y());
+  GroupBox1->resize(GroupBox1->width() + extra, GroupBox1->height());
+  Button1->move(Button1->x() + extra, Button1->y());
+  Button2->move(Button2->x() + extra, Button2->y());
+  setFixedSize(width() + extra, height());
 }
 
 TComComboBox* TComSetupFrm::Combo(int number) const {
@@ -177,8 +212,8 @@ void TComSetupFrm::keyPressEvent(QKeyEvent* event) {
 }
 
 void RunComSetupDialog(TCustomComPort& port) {
-  // Owned by the active window, so the window system keeps it above the main window.
-  TComSetupFrm dialog(QApplication::activeWindow());
+  // Owned by the program's window, so the window system keeps it above that window.
+  TComSetupFrm dialog(OwnerWindow());
   for (int n = 1; n <= 6; ++n) dialog.Combo(n)->SetComPort(&port);
   if (dialog.exec() != QDialog::Accepted) return;
 

@@ -49,6 +49,9 @@ class TComSetupFrm : public QDialog {
 
  private:
   void FormCreate();
+  void FitLabels();
+  // The least room between the end of a label and its list.
+  static constexpr int kLabelGap = 4;
 };
 
 // Marks a widget whose texts (list entries included) must stay as they are when a form offers
