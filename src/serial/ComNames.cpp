@@ -180,13 +180,23 @@ std::uint8_t TextToChar(const std::string& text) {
 // answer an errno, a registered entry does not fit the enumeration buffers), and when neither
 // source is there at all (no tty class directory and no registered-ports key: ENOENT). A machine
 // with sysfs but no registered ports lists its kernel devices; either source may name no port.
-void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target) {
+namespace {
+
+// `serialLinksDirectory` empty: no stable names.
+void ListPorts(const std::string& sysfsTtyDirectory, const std::string& serialLinksDirectory,
+               std::vector<std::string>& target) {
   std::vector<std::string> names;
   bool kernelPresent = false;
   bool registeredPresent = false;
   const platform::Errno scanned =
       platform::ScanSerialDevices(sysfsTtyDirectory, kernelPresent, names);
   if (scanned != platform::kNoError) throw EComPort(peRegistry, scanned);
+  if (!serialLinksDirectory.empty()) {
+    std::vector<platform::StableSerialName> stable;
+    const platform::Errno linked = platform::ScanStableSerialNames(serialLinksDirectory, stable);
+    if (linked != platform::kNoError) throw EComPort(peRegistry, linked);
+    for (platform::StableSerialName& name : stable) names.push_back(std::move(name.path));
+  }
   const platform::RegResult listed = ScanRegisteredPorts(registeredPresent, names);
   if (listed != 0) throw EComPort(peRegistry, listed);
   if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, platform::kErrnoNotFound);
@@ -196,8 +206,24 @@ void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::str
   target = std::move(names);
 }
 
+}  // namespace
+
+void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target) {
+  ListPorts(sysfsTtyDirectory, {}, target);
+}
+
+void ListComPortsUnder(const std::string& deviceRoot, std::vector<std::string>& target) {
+  ListPorts(platform::TtyClassDirectory(deviceRoot), platform::SerialLinksDirectory(deviceRoot),
+            target);
+}
+
 void ListComPorts(std::vector<std::string>& target) {
-  ListComPortsFrom(platform::kTtyClassDirectory, target);
+  ListComPortsUnder({}, target);
+}
+
+std::string PortListText(const std::string& port) {
+  const std::string device = platform::StableNameDevice(port);
+  return device.empty() ? port : port + " (" + device + ")";
 }
 
 }  // namespace tavex

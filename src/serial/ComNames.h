@@ -37,10 +37,21 @@ std::uint8_t TextToChar(const std::string& text);
 bool TextToInt32(const std::string& text, std::int32_t& value);
 
 // Replaces `target` with the installed serial ports, sorted case-insensitively as text,
-// duplicates kept. Raises EComPort peRegistry with the errno value or registry result when the
-// sources cannot be read, leaving `target` unchanged.
+// duplicates kept: the kernel's serial devices by their names ("ttyUSB0"), the stable names udev
+// made for them as absolute paths ("/dev/serial/by-id/usb-FTDI_...-if00-port0"; a by-path name
+// only for a device without a by-id name), and the registered ports. Raises EComPort peRegistry
+// with the errno value or registry result when the sources cannot be read, leaving `target`
+// unchanged.
 void ListComPorts(std::vector<std::string>& target);
-// The same over another kernel tty class directory than /sys/class/tty (tests pass a fake tree).
+// The same over another device tree than the system's: `deviceRoot` holds sys/class/tty and
+// dev/serial (tests build a fake tree in a temporary folder).
+void ListComPortsUnder(const std::string& deviceRoot, std::vector<std::string>& target);
+// The kernel's devices of another tty class directory than /sys/class/tty, without stable names,
+// and the registered ports.
 void ListComPortsFrom(const std::string& sysfsTtyDirectory, std::vector<std::string>& target);
+
+// How the port list shows a port name: a stable name with the device it stands for today
+// ("/dev/serial/by-id/usb-FTDI_...-if00-port0 (ttyUSB0)"), every other name as it is.
+std::string PortListText(const std::string& port);
 
 }  // namespace tavex

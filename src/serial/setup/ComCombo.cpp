@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/setup/ComCombo.h"
 
+#include <QAbstractItemView>
 #include <QString>
+#include <QStyle>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -192,7 +195,21 @@ void TComComboBox::FillItems(std::vector<std::string> entries) {
   clear();
   absentEntry_ = -1;
   entries_ = std::move(entries);
-  for (const std::string& entry : entries_) addItem(ShownText(entry));
+  // A stable port name also shows the device it stands for today; the entry stays the name.
+  const bool ports = select_.ComProperty() == cpPort;
+  for (const std::string& entry : entries_) {
+    addItem(ShownText(ports ? PortListText(entry) : entry));
+  }
+  // The list opens as wide as its longest entry, so a long stable name shows whole with its
+  // device, however narrow the box itself.
+  if (ports) {
+    int widest = 0;
+    for (int i = 0; i < count(); ++i) {
+      widest = std::max(widest, view()->fontMetrics().horizontalAdvance(itemText(i)));
+    }
+    view()->setMinimumWidth(widest + 2 * view()->frameWidth() +
+                            view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+  }
   if (entries_.empty()) return;
   if (select_.ComPort() != nullptr) {
     ShowCurrentValue();
