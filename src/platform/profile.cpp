@@ -174,6 +174,49 @@ std::string ProfileLookup(std::string_view text, std::string_view section, std::
   return result.substr(0, std::min(result.size(), bufferSize - 1));
 }
 
+std::string ProfileNames(std::string_view text, const std::optional<std::string>& section,
+                         std::string_view defaultText, std::size_t bufferSize, std::size_t& count) {
+  count = 0;
+  if (bufferSize == 0) return {};
+  const Document doc = Decode(text);
+  std::vector<TextLine> lines = SplitLines(doc.text, LineEnds::AlsoBareCr);
+  std::vector<std::string> names;
+  if (!section) {
+    for (const TextLine& line : lines) {
+      if (auto name = SectionName(line.body); name && !name->empty()) {
+        names.push_back(doc.ToCaller(*name));
+      }
+    }
+  } else if (std::size_t begin = 0, end = 0; FindSection(doc, lines, Trim(*section), begin, end)) {
+    for (std::size_t i = begin + 1; i < end; ++i) {
+      if (auto entry = KeyEntry(lines[i].body)) names.push_back(doc.ToCaller(entry->name));
+    }
+  } else {
+    // No such section: the default text, as for a key that is not there.
+    std::string fallback = ProfileLookup({}, "", "", defaultText, bufferSize);
+    count = fallback.size();
+    return fallback + '\0';
+  }
+  // Each name with its zero and one more zero after the last; a list that does not fit is cut
+  // inside a name, which still ends in two zeros, and counts as the buffer's size less two.
+  std::string out;
+  for (const std::string& name : names) {
+    if (out.size() + name.size() + 2 > bufferSize) {
+      if (bufferSize < 2) return std::string(bufferSize, '\0');
+      out += name.substr(0, bufferSize - 2 - std::min(out.size(), bufferSize - 2));
+      out.resize(bufferSize - 2);
+      out.append(2, '\0');
+      count = bufferSize - 2;
+      return out;
+    }
+    out += name + '\0';
+  }
+  count = out.size();
+  out.push_back('\0');
+  if (out.size() == 1 && bufferSize >= 2) out.push_back('\0');
+  return out;
+}
+
 namespace {
 
 // EINVAL for names and values that cannot be written as one line of the file.
@@ -285,6 +328,15 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
   bool exists = false;
   if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != 0) text.clear();
   return ProfileLookup(text, section, key, defaultText, bufferSize);
+}
+
+std::string GetPrivateProfileNames(const std::optional<std::string>& section,
+                                   const std::string& defaultText, const std::string& fileName,
+                                   std::size_t bufferSize, std::size_t& count) {
+  std::string text;
+  bool exists = false;
+  if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != 0) text.clear();
+  return ProfileNames(text, section, defaultText, bufferSize, count);
 }
 
 int WritePrivateProfileString(const std::optional<std::string>& section,

@@ -28,6 +28,15 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                                     const std::string& defaultText, const std::string& fileName,
                                     std::size_t bufferSize = kProfileBufferSize);
 
+// The names a null key (or a null section) asks for: the keys of `section` (those with "="), or
+// with no section every section's name, in file order. The buffer's bytes: each name followed by
+// a zero, and one more zero after the last; a list too long for bufferSize is cut inside a name
+// and still ends in two zeros. `count` gets what the function returns: the bytes before the last
+// zero, or bufferSize - 2 for a cut list. A section that is not there gives the default text.
+std::string GetPrivateProfileNames(const std::optional<std::string>& section,
+                                   const std::string& defaultText, const std::string& fileName,
+                                   std::size_t bufferSize, std::size_t& count);
+
 // Writes `key`=`value` in `section`: an existing key is rewritten in place, a new key goes at the
 // end of its section and a new section at the end of the file. A missing value deletes the key, a
 // missing key deletes the section; all three missing only flushes (nothing is buffered, so that
@@ -42,6 +51,8 @@ int WritePrivateProfileString(const std::optional<std::string>& section,
 std::string ProfileLookup(std::string_view text, std::string_view section, std::string_view key,
                           std::string_view defaultText,
                           std::size_t bufferSize = kProfileBufferSize);
+std::string ProfileNames(std::string_view text, const std::optional<std::string>& section,
+                         std::string_view defaultText, std::size_t bufferSize, std::size_t& count);
 // Sets `next` and `changed`; returns 0 or EINVAL.
 int ProfileEdit(std::string_view text, const std::optional<std::string>& section,
                 const std::optional<std::string>& key, const std::optional<std::string>& value,

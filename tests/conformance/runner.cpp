@@ -14,6 +14,7 @@
 #include "win32_facade.h"
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -536,12 +537,17 @@ void Runner::Profile(const Line& line) {
     std::printf("  dump %s %s\n", line.Word(1).c_str(), ReadFileBytes(path).c_str());
   } else if (op == "get") {
     // get FILE SECTION KEY DEFAULT CAPACITY
+    // "-" for a null section or key: the names, each ending in a zero, and one zero more.
     DWORD capacity = line.Number(5);
     std::vector<char> buffer(capacity + 1, '\x55');
-    DWORD n = GetPrivateProfileStringA(line.Word(2).c_str(), line.Word(3).c_str(),
-                                       line.Word(4).c_str(), buffer.data(), capacity, path.c_str());
-    std::printf("  get %s %s -> %lu %s\n", Show(line.Word(2)).c_str(), Show(line.Word(3)).c_str(),
-                static_cast<unsigned long>(n), Show(std::string(buffer.data(), n)).c_str());
+    auto arg = [&](std::size_t i) { return line.IsNull(i) ? nullptr : line.Word(i).c_str(); };
+    DWORD n = GetPrivateProfileStringA(arg(2), arg(3), line.Word(4).c_str(), buffer.data(),
+                                       capacity, path.c_str());
+    const bool list = line.IsNull(2) || line.IsNull(3);
+    const DWORD shown = list ? std::min<DWORD>(n + 1, capacity) : n;
+    std::printf("  get %s %s -> %lu %s\n", line.IsNull(2) ? "-" : Show(line.Word(2)).c_str(),
+                line.IsNull(3) ? "-" : Show(line.Word(3)).c_str(), static_cast<unsigned long>(n),
+                Show(std::string(buffer.data(), shown)).c_str());
   } else {
     // write FILE SECTION KEY VALUE, "-" for a missing one
     auto arg = [&](std::size_t i) { return line.IsNull(i) ? nullptr : line.Word(i).c_str(); };

@@ -185,6 +185,14 @@ LONG RegDeleteValueA(HKEY key, const char* name) {
 
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
                                char* buffer, DWORD size, const char* fileName) {
+  if (section == nullptr || key == nullptr) {
+    std::size_t count = 0;
+    std::string names = platform::GetPrivateProfileNames(
+        section == nullptr ? std::nullopt : std::optional<std::string>(section),
+        defaultText == nullptr ? "" : defaultText, fileName, size, count);
+    std::memcpy(buffer, names.data(), names.size());
+    return static_cast<DWORD>(count);
+  }
   std::string text = platform::GetPrivateProfileString(
       section, key, defaultText == nullptr ? "" : defaultText, fileName, size);
   std::memcpy(buffer, text.c_str(), text.size() + 1);

@@ -11,6 +11,9 @@
 #                                          clock simulator's --register) imports into the registry
 #                                          editor with the values a Windows program reads; so do
 #                                          the files of registry-saves.seq
+#   wine-side.sh BUILD_DIR generated       seeded random registry files: read by our store and
+#                                          imported by the registry editor, saved by our store
+#                                          and imported again; every difference is printed
 #
 # TAVEX_CONFORMANCE_RECORD=1 copies what Wine printed over expected/ (then review the diff).
 # Exits 77 (skipped) when Wine, the Windows build of the runner or the Russian locale is missing.
@@ -133,6 +136,32 @@ case $what in
     diff <(exported "$here/expected/registry-files.out") \
       <(exported "$state/out/windows-import-registered.out")
     echo "imported into the registry editor with the values of the export"
+    ;;
+  generated)
+    # A seeded set of registry files, each read by our store and imported by the registry editor,
+    # then saved by our store and the saved file imported again (conformance-reggen).
+    count=${TAVEX_GENERATED_COUNT:-150}
+    seed=${TAVEX_GENERATED_SEED:-19}
+    dir=$state/generated
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$build/tests/conformance-reggen" make "$seed" "$count" "$dir"
+    for sequence in "$dir"/generated-*.seq; do
+      chunk=$(basename "$sequence" .seq)
+      chunk=${chunk#generated-}
+      "$driver" "$sequence" /dev/null --fixtures "$dir" --keep "$dir/ours" \
+        --record "$dir/ours-$chunk.out" -- "$build/tests/conformance-runner" >/dev/null 2>&1 || true
+      "$driver" "$sequence" /dev/null --windows "$state/com1" --fixtures "$dir" \
+        --record "$dir/windows-$chunk.out" -- "$wine" "$runner" >/dev/null 2>&1 || true
+      "$driver" "$dir/imported-$chunk.seq" /dev/null --windows "$state/com1" \
+        --fixtures "$dir/ours" --record "$dir/imported-$chunk.out" -- "$wine" "$runner" \
+        >/dev/null 2>&1 || true
+      cat "$dir/ours-$chunk.out" >>"$dir/ours.out"
+      cat "$dir/windows-$chunk.out" >>"$dir/windows.out"
+      cat "$dir/imported-$chunk.out" >>"$dir/imported.out"
+    done
+    echo "seed $seed, $count files (TAVEX_GENERATED_SEED, TAVEX_GENERATED_COUNT)"
+    "$build/tests/conformance-reggen" compare "$dir/ours.out" "$dir/windows.out" "$dir/imported.out"
     ;;
   *)
     echo "unknown check $what" >&2

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <optional>
 
 #include <cerrno>
 #include <cstdlib>
@@ -52,6 +54,34 @@ TEST(ProfileLookup, TrimsUnquotesAndIgnoresCase) {
   const std::string longText = "[s]\nk=" + std::string(5000, 'v') + "\n";
   EXPECT_EQ(ProfileLookup(longText, "s", "k", "").size(), 2047u);
   EXPECT_EQ(ProfileLookup(longText, "s", "k", "", 4), "vvv");
+}
+
+// A null section lists the sections, a null key the keys of a section, each name ending in a
+// zero and the list in one more; a list too long is cut and counts as the buffer less two.
+TEST(ProfileNames, ListSectionsAndKeysInFileOrder) {
+  using namespace std::string_literals;
+  const std::string text =
+      "; top\r\n[ComPort]\r\nPort=COM1\r\n; note\r\n BaudRate = 4800\r\nno equals\r\n"
+      "[Other]\r\nX=1\r\n[  Spaced  ]\r\n";
+  const struct {
+    std::optional<std::string> section;
+    std::size_t size;
+    std::string bytes;
+    std::size_t count;
+  } cases[] = {
+      {std::nullopt, 100, "ComPort\0Other\0Spaced\0\0"s, 21},
+      {"comport", 100, "Port\0BaudRate\0\0"s, 14},
+      {"ComPort", 8, "Port\0B\0\0"s, 6},
+      {std::nullopt, 10, "ComPort\0\0\0"s, 8},
+      {"Spaced", 100, "\0\0"s, 0},
+      {"Missing", 100, "dflt\0"s, 4},
+  };
+  for (const auto& c : cases) {
+    std::size_t count = 99;
+    EXPECT_EQ(ProfileNames(text, c.section, "dflt  ", c.size, count), c.bytes)
+        << c.section.value_or("(sections)") << " " << c.size;
+    EXPECT_EQ(count, c.count) << c.section.value_or("(sections)") << " " << c.size;
+  }
 }
 
 TEST(ProfileEdit, KeepsOtherLinesAndPlacesNewOnes) {
