@@ -118,6 +118,12 @@ TEST_F(SetupCommand, TheDialogOpensCentredOverTheWindowWithOnlyACloseBox) {
     dialogCentre = dialog.frameGeometry().center();
     flags = dialog.windowFlags();
     EXPECT_EQ(dialog.parentWidget(), &form_);
+    // A window manager that minimises it anyway: the dialog and the window come back.
+    form_.setWindowState(Qt::WindowMinimized);
+    dialog.setWindowState(Qt::WindowMinimized);
+    test::Pump(100);
+    EXPECT_FALSE(dialog.windowState() & Qt::WindowMinimized);
+    EXPECT_FALSE(form_.windowState() & Qt::WindowMinimized);
     dialog.reject();
   });
   form_.Button2->click();

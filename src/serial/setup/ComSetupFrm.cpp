@@ -211,6 +211,26 @@ void TComSetupFrm::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
+void TComSetupFrm::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  // Some window managers offer to minimise a dialog whatever it asks for, and take its owner
+  // along. A modal dialog out of sight leaves the program blocked with nothing to answer, so the
+  // dialog and its owner come straight back.
+  if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (QWidget* owner = parentWidget()) {
+          QWidget* window = owner->window();
+          window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        activateWindow();
+      },
+      Qt::QueuedConnection);
+}
+
 void RunComSetupDialog(TCustomComPort& port) {
   // Owned by the program's window, so the window system keeps it above that window.
   TComSetupFrm dialog(OwnerWindow());

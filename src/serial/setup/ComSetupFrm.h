@@ -46,6 +46,7 @@ class TComSetupFrm : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void FormCreate();
