@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <iterator>
 #include <type_traits>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "operator/ErrorHandler.h"
 #include "operator/QtLanguage.h"
@@ -424,12 +426,13 @@ void TForm1::CreateControls() {
   Timer3 = Named(new TTimer(100, this), "Timer3");
   Timer5 = Named(new TTimer(1000, this), "Timer5");
 
-  // Keyboard order follows what the operator sees, left to right and top to bottom; controls that
-  // cannot be seen at the window's size take no focus and no keys (the log is disabled).
-  KeyGate =
-      new TKeyGate(this, {RxSpinEdit1, RxSpinEdit2, RxSpinEdit3, RxSpinEdit4, RxSpinEdit6,
-                          RxSpinEdit7, RxSpinEdit8, RxSpinEdit9, RxSpinEdit10, Button1, Button2,
-                          Button3, Button4, Button5, Button6, Button7, Button8, Button9});
+  // Keyboard order follows what the operator sees, left to right and top to bottom, worked out
+  // from the controls' places; controls that cannot be seen at the window's size take no focus
+  // and no keys. Every spin control and button of the tables takes part (the log is disabled).
+  std::vector<QWidget*> focusable;
+  for (TSpinEdit* spin : findChildren<TSpinEdit*>()) focusable.push_back(spin);
+  for (QPushButton* button : findChildren<QPushButton*>()) focusable.push_back(button);
+  KeyGate = new TKeyGate(this, std::move(focusable));
 }
 
 void TForm1::WireEvents() {
