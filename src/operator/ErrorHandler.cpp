@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "operator/QtLanguage.h"
@@ -23,6 +24,11 @@ namespace tavex::ui {
 namespace {
 
 bool boxOpen = false;
+ErrorJournal errorJournal;
+
+void Journal(const std::string& detail) {
+  if (errorJournal) errorJournal("Error: " + detail);
+}
 
 // Error lines on standard error. A lasting failure repeats its text every tick: the repeats are
 // summarised (see RepeatFilter), and a summary still counted at the end is printed then.
@@ -122,7 +128,12 @@ void ShowError(const QString& message) {
       Qt::QueuedConnection);
 }
 
+void SetErrorJournal(ErrorJournal journal) {
+  errorJournal = std::move(journal);
+}
+
 void ShowException(const std::exception& error) {
+  Journal(MessageWithCauses(error));
   ShowError(MessageText(error.what()));
 }
 
@@ -130,13 +141,20 @@ void InstallDefaultExceptionReporter() {
   SetDefaultExceptionReporter([](const std::exception& error) {
     QCoreApplication* app = QCoreApplication::instance();
     const QString text = MessageText(error.what());
+    const std::string detail = MessageWithCauses(error);
     if (app == nullptr) {
       PrintOnStandardError(ErrorBoxText(text));
     } else if (QThread::currentThread() == app->thread()) {
+      Journal(detail);
       ShowError(text);
     } else {
       QMetaObject::invokeMethod(
-          app, [text] { ShowError(text); }, Qt::QueuedConnection);
+          app,
+          [text, detail] {
+            Journal(detail);
+            ShowError(text);
+          },
+          Qt::QueuedConnection);
     }
   });
 }

@@ -5,6 +5,8 @@
 
 #include <QString>
 #include <exception>
+#include <functional>
+#include <string>
 #include <utility>
 
 namespace tavex::ui {
@@ -20,8 +22,15 @@ QString ErrorBoxText(const QString& message);
 // timers keep ticking while it is open; errors raised while a box is open (or due) go to stderr,
 // a text's repeats summarised at most every 10 s and whenever the text changes.
 void ShowError(const QString& message);
+// Shows the error's own message; the journal (see SetErrorJournal) also gets its causes.
 void ShowException(const std::exception& error);
 bool ErrorBoxOpen();
+
+// Where an error shown or reported is also kept, as one line "Error: " with the message and
+// its nested causes (a settings-store failure names the value and the system's code). The
+// program's journal in main(); none by default. Called on the window thread only.
+using ErrorJournal = std::function<void(const std::string& line)>;
+void SetErrorJournal(ErrorJournal journal);
 
 // Makes ShowException the port layer's default exception report (from any thread).
 void InstallDefaultExceptionReporter();

@@ -70,6 +70,11 @@ int main(int argc, char** argv) {
   // Every line of the window's log is also kept on disk, one file a day.
   tavex::platform::Journal journal(tavex::platform::JournalSettingsFromEnvironment(),
                                    tavex::platform::SystemClock());
+  // Errors shown to the operator are kept there too, with their causes, while the journal lives.
+  tavex::ui::SetErrorJournal([&journal](const std::string& line) { journal.Append(line); });
+  struct ErrorJournalEnd {
+    ~ErrorJournalEnd() { tavex::ui::SetErrorJournal({}); }
+  } errorJournalEnd;
   tavex::ui::TForm1 form;
   form.SetJournal(&journal);
   form.show();

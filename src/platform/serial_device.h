@@ -3,7 +3,7 @@
 // (exclusive open, line settings, queue sizes, time-outs, purge, status, modem lines, event waits)
 // built on termios, ioctls, poll() and a receive queue of our own.
 //
-// Every operation returns 0 on success or an errno value; nothing here throws. The port object
+// Every operation returns an Errno: kNoError on success; nothing here throws. The port object
 // above turns these errno values into its numbered errors in one place.
 #pragma once
 
@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "platform/system_code.h"
 
 #include "platform/serial_rs485.h"
 
@@ -103,30 +105,30 @@ class SerialDevice {
   // On failure returns nullptr and sets `error` (ENOENT, EBUSY, EACCES, ...); no descriptor leaks.
   // The driver's RS-485 mode is reached through `rs485` (a test passes a device of its own); the
   // device gives back, when it goes away, whatever its line settings changed there.
-  static std::unique_ptr<SerialDevice> Open(const std::string& path, int& error,
+  static std::unique_ptr<SerialDevice> Open(const std::string& path, Errno& error,
                                             Rs485Ioctls& rs485 = SystemRs485Ioctls());
 
   // Queue sizes in bytes; the receive queue of our own holds `inputSize` bytes.
-  virtual int SetupQueues(std::uint32_t inputSize, std::uint32_t outputSize) = 0;
-  virtual int SetLineSettings(const LineSettings& settings) = 0;
-  virtual int SetTimeouts(const Timeouts& timeouts) = 0;
-  virtual int Purge(std::uint32_t flags) = 0;
+  virtual Errno SetupQueues(std::uint32_t inputSize, std::uint32_t outputSize) = 0;
+  virtual Errno SetLineSettings(const LineSettings& settings) = 0;
+  virtual Errno SetTimeouts(const Timeouts& timeouts) = 0;
+  virtual Errno Purge(std::uint32_t flags) = 0;
 
   // Writes under the write time-outs; `written` is how many bytes the kernel accepted. A time-out
   // is not an error. A device that went away fails at once (EIO, ENXIO, ENODEV, ...).
-  virtual int Write(const void* data, std::size_t length, std::size_t& written) = 0;
+  virtual Errno Write(const void* data, std::size_t length, std::size_t& written) = 0;
   // Reads under the read time-outs into `buffer`; `got` may be less than `length`, even 0.
-  virtual int Read(void* buffer, std::size_t length, std::size_t& got) = 0;
+  virtual Errno Read(void* buffer, std::size_t length, std::size_t& got) = 0;
 
-  virtual int ClearError(CommStatus& status) = 0;
-  virtual int ModemStatus(std::uint32_t& status) = 0;
+  virtual Errno ClearError(CommStatus& status) = 0;
+  virtual Errno ModemStatus(std::uint32_t& status) = 0;
 
   // Sets the events WaitEvent reports. Changing it while a wait is pending ends that wait with an
   // empty mask.
-  virtual int SetEventMask(std::uint32_t mask) = 0;
+  virtual Errno SetEventMask(std::uint32_t mask) = 0;
   // Blocks until one of the masked events occurs (`occurred` gets them), the mask changes
   // (`occurred` 0), or CancelWait is called (returns ECANCELED). Never spins.
-  virtual int WaitEvent(std::uint32_t& occurred) = 0;
+  virtual Errno WaitEvent(std::uint32_t& occurred) = 0;
   // Makes a pending or the next WaitEvent return ECANCELED until ResetCancel.
   virtual void CancelWait() = 0;
   virtual void ResetCancel() = 0;

@@ -137,26 +137,27 @@ class PosixSerialDevice final : public SerialDevice {
   PosixSerialDevice(const PosixSerialDevice&) = delete;
   PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
-  int SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
+  Errno SetupQueues(std::uint32_t inputSize, std::uint32_t /*outputSize*/) override {
     // The kernel's output queue has a fixed size; only the receive queue is ours. A size of 0
     // asks for no particular size and keeps the queue as it is.
-    if (inputSize > kMaxQueueSize) return ENOMEM;
+    if (inputSize > kMaxQueueSize) return Errno{ENOMEM};
     std::lock_guard lock(mu_);
-    if (inputSize == 0 || inputSize == queue_.Capacity()) return 0;
+    if (inputSize == 0 || inputSize == queue_.Capacity()) return kNoError;
     try {
       queue_.Resize(inputSize);
     } catch (const std::bad_alloc&) {
-      return ENOMEM;
+      return Errno{ENOMEM};
     }
-    return 0;
+    return kNoError;
   }
 
-  int SetLineSettings(const LineSettings& settings) override {
-    if (!tty::LineSettingsValid(settings)) return EINVAL;
+  Errno SetLineSettings(const LineSettings& settings) override {
+    if (!tty::LineSettingsValid(settings)) return Errno{EINVAL};
     std::lock_guard lock(mu_);
     bool driverDrivesRts = false;
-    if (int error = rs485_.Apply(fd_, settings.rtsControl == 3, driverDrivesRts)) return error;
-    if (int error = tty::ConfigureLine(fd_, settings, driverDrivesRts)) return error;
+    if (int error = rs485_.Apply(fd_, settings.rtsControl == 3, driverDrivesRts))
+      return Errno{error};
+    if (int error = tty::ConfigureLine(fd_, settings, driverDrivesRts)) return Errno{error};
     ReceiveQueue::Options options;
     options.discardNull = settings.discardNull;
     options.parityMarked = settings.parityCheck;
@@ -167,31 +168,31 @@ class PosixSerialDevice final : public SerialDevice {
     // With handshaking on the receive side the kernel's buffer is what throttles the sender,
     // so bytes stay there while our queue is full instead of being dropped.
     holdInput_ = settings.inX || settings.outxCtsFlow || settings.rtsControl == 2;
-    return 0;
+    return kNoError;
   }
 
-  int SetTimeouts(const Timeouts& timeouts) override {
+  Errno SetTimeouts(const Timeouts& timeouts) override {
     std::lock_guard lock(mu_);
     timeouts_ = timeouts;
-    return 0;
+    return kNoError;
   }
 
-  int Purge(std::uint32_t flags) override {
+  Errno Purge(std::uint32_t flags) override {
     std::lock_guard lock(mu_);
     if (flags & kPurgeRxAbort) ++rxAbortCount_;
     if (flags & kPurgeTxAbort) ++txAbortCount_;
     if (flags & (kPurgeRxAbort | kPurgeTxAbort)) transferWake_.Signal();
     if (flags & kPurgeRxClear) queue_.Clear();
     if (flags & kPurgeTxClear) txPending_ = false;
-    return tty::Flush(fd_, (flags & kPurgeRxClear) != 0, (flags & kPurgeTxClear) != 0);
+    return Errno{tty::Flush(fd_, (flags & kPurgeRxClear) != 0, (flags & kPurgeTxClear) != 0)};
   }
 
-  int Write(const void* data, std::size_t length, std::size_t& written) override {
+  Errno Write(const void* data, std::size_t length, std::size_t& written) override {
     written = 0;
-    if (length == 0) return 0;
+    if (length == 0) return kNoError;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::unique_lock lock(mu_);
-    if (hungUp_) return hangupError_;
+    if (hungUp_) return Errno{hangupError_};
     const auto deadline = TotalDeadline(Clock::now(), timeouts_.writeTotalMultiplier, length,
                                         timeouts_.writeTotalConstant);
     const std::uint64_t abortCount = txAbortCount_;
@@ -204,42 +205,43 @@ class PosixSerialDevice final : public SerialDevice {
           txPending_ = true;
           if (waiting_) waitWake_.Signal();
         }
-        if (written == length) return 0;
+        if (written == length) return kNoError;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) {
         int error = errno;
         NoteHangupLocked(error);
-        return error;
+        return Errno{error};
       }
-      if (txAbortCount_ != abortCount) return 0;
+      if (txAbortCount_ != abortCount) return kNoError;
       const auto now = Clock::now();
-      if (deadline && now >= *deadline) return 0;  // a time-out is a short count, not an error
+      if (deadline && now >= *deadline)
+        return kNoError;  // a time-out is a short count, not an error
       pollfd fds[2] = {{fd_, POLLOUT, 0}, {transferWake_.Fd(), POLLIN, 0}};
       lock.unlock();
       int ready = ::poll(fds, 2, deadline ? MillisecondsUntil(*deadline, now) : -1);
       int pollError = errno;
       lock.lock();
-      if (ready < 0 && pollError != EINTR) return pollError;
+      if (ready < 0 && pollError != EINTR) return Errno{pollError};
       if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
         // One more attempt reports the device's own error; a device that only says "hang-up"
         // fails with EIO rather than being polled again.
         n = ::write(fd_, bytes + written, length - written);
         if (n > 0) {
           written += static_cast<std::size_t>(n);
-          if (written == length) return 0;
+          if (written == length) return kNoError;
         }
         int error = n < 0 && errno != EAGAIN && errno != EINTR ? errno : EIO;
         NoteHangupLocked(error);
-        return error;
+        return Errno{error};
       }
     }
   }
 
-  int Read(void* buffer, std::size_t length, std::size_t& got) override {
+  Errno Read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
-    if (length == 0) return 0;
+    if (length == 0) return kNoError;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::unique_lock lock(mu_);
     const ReadPlan plan = PlanRead(timeouts_, Clock::now(), length);
@@ -263,23 +265,23 @@ class PosixSerialDevice final : public SerialDevice {
         if (interval) intervalDeadline = Clock::now() + *interval;
         if (wasFull && holdInput_ && waiting_) waitWake_.Signal();
       }
-      if (got == length) return 0;
+      if (got == length) return kNoError;
       // Bytes already taken are delivered; the next read reports the failure.
-      if (error != 0) return got > 0 ? 0 : error;
-      if (returnAtOnce || (firstArrival && got > 0) || rxAbortCount_ != abortCount) return 0;
+      if (error != 0) return Errno{got > 0 ? 0 : error};
+      if (returnAtOnce || (firstArrival && got > 0) || rxAbortCount_ != abortCount) return kNoError;
 
       const auto now = Clock::now();
       std::optional<Clock::time_point> deadline = totalDeadline;
       if (intervalDeadline && (!deadline || *intervalDeadline < *deadline)) {
         deadline = intervalDeadline;
       }
-      if (deadline && now >= *deadline) return 0;
+      if (deadline && now >= *deadline) return kNoError;
       pollfd fds[2] = {{fd_, POLLIN, 0}, {transferWake_.Fd(), POLLIN, 0}};
       lock.unlock();
       int ready = ::poll(fds, 2, deadline ? MillisecondsUntil(*deadline, now) : -1);
       int pollError = errno;
       lock.lock();
-      if (ready < 0 && pollError != EINTR) return got > 0 ? 0 : pollError;
+      if (ready < 0 && pollError != EINTR) return Errno{got > 0 ? 0 : pollError};
       if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
         // Take what is still there, then fail: a hung-up device is not polled again.
         error = DrainLocked();
@@ -288,12 +290,12 @@ class PosixSerialDevice final : public SerialDevice {
           NoteHangupLocked(EIO);
           error = EIO;
         }
-        return got > 0 ? 0 : error;
+        return Errno{got > 0 ? 0 : error};
       }
     }
   }
 
-  int ClearError(CommStatus& status) override {
+  Errno ClearError(CommStatus& status) override {
     std::lock_guard lock(mu_);
     // Pull in what has arrived so that the count and the errors are current. A hung-up device
     // shows as kCeIoe in the errors rather than as a failure of the status call itself.
@@ -320,19 +322,19 @@ class PosixSerialDevice final : public SerialDevice {
     }
     status.inQueue = static_cast<std::uint32_t>(queue_.Size()) + kernelIn;
     status.outQueue = kernelOut;
-    return 0;
+    return kNoError;
   }
 
-  int ModemStatus(std::uint32_t& status) override {
+  Errno ModemStatus(std::uint32_t& status) override {
     int error = tty::ModemLines(fd_, status);
     if (tty::IsUnsupported(error)) {
       status = 0;  // no modem lines (pseudo-terminal): all signals off
-      return 0;
+      return kNoError;
     }
-    return error;
+    return Errno{error};
   }
 
-  int SetEventMask(std::uint32_t mask) override {
+  Errno SetEventMask(std::uint32_t mask) override {
     std::lock_guard lock(mu_);
     // Bytes that came before this call arrived under the old mask: taken in now, they raise
     // nothing under the new one, as a comm driver only reports arrivals while the mask holds.
@@ -348,14 +350,14 @@ class PosixSerialDevice final : public SerialDevice {
     nextSample_ = Clock::now() + kLineSamplePeriod;
     if (!(mask & kEvTxEmpty)) txPending_ = false;
     if (waiting_) waitWake_.Signal();
-    return 0;
+    return kNoError;
   }
 
-  int WaitEvent(std::uint32_t& occurred) override {
+  Errno WaitEvent(std::uint32_t& occurred) override {
     occurred = 0;
     std::unique_lock lock(mu_);
-    if (cancelled_) return ECANCELED;
-    if (waiting_) return EBUSY;
+    if (cancelled_) return Errno{ECANCELED};
+    if (waiting_) return Errno{EBUSY};
     waiting_ = true;
     struct WaitingReset {
       bool& flag;
@@ -365,15 +367,15 @@ class PosixSerialDevice final : public SerialDevice {
 
     for (;;) {
       waitWake_.Clear();
-      if (cancelled_) return ECANCELED;
-      if (maskGeneration_ != generation) return 0;  // the mask changed: end with nothing
+      if (cancelled_) return Errno{ECANCELED};
+      if (maskGeneration_ != generation) return kNoError;  // the mask changed: end with nothing
       if (!hungUp_) DrainLocked();
       const auto now = Clock::now();
       SampleLinesLocked(now);
       if (pending_ != 0) {
         occurred = pending_;
         pending_ = 0;
-        return 0;
+        return kNoError;
       }
 
       // A hung-up device is left out of the poll: it would report POLLHUP for ever.
@@ -391,7 +393,7 @@ class PosixSerialDevice final : public SerialDevice {
       int ready = ::poll(fds, watchDevice ? 2 : 1, wakeAt ? MillisecondsUntil(*wakeAt, now) : -1);
       int pollError = errno;
       lock.lock();
-      if (ready < 0 && pollError != EINTR) return pollError;
+      if (ready < 0 && pollError != EINTR) return Errno{pollError};
       if (ready > 0 && watchDevice && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) &&
           !hungUp_) {
         if (DrainLocked() == 0) NoteHangupLocked(EIO);
@@ -557,26 +559,26 @@ class PosixSerialDevice final : public SerialDevice {
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, int& error,
+std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, Errno& error,
                                                  Rs485Ioctls& rs485) {
   ExclusiveTty line;
-  error = line.Open(path);
-  if (error != 0) return nullptr;
+  error = Errno{line.Open(path)};
+  if (error != kNoError) return nullptr;
   UniqueFd transferWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!transferWake) {
-    error = errno;
+    error = Errno{errno};
     return nullptr;
   }
   UniqueFd waitWake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!waitWake) {
-    error = errno;
+    error = Errno{errno};
     return nullptr;
   }
   try {
     return std::make_unique<PosixSerialDevice>(std::move(line), std::move(transferWake),
                                                std::move(waitWake), rs485);
   } catch (const std::bad_alloc&) {
-    error = ENOMEM;
+    error = Errno{ENOMEM};
     return nullptr;
   }
 }

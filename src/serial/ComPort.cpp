@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <mutex>
 #include <string_view>
@@ -80,10 +81,6 @@ std::string FormatSuffix(const std::string& suffix, int systemCode) {
 [[noreturn]] void RaiseDeviceError(TPortError errorCode, platform::Errno error) {
   throw EComPort(errorCode, error);
 }
-// The device's operations answer errno values.
-[[noreturn]] void RaiseDeviceError(TPortError errorCode, int errnoValue) {
-  RaiseDeviceError(errorCode, platform::Errno{errnoValue});
-}
 
 // Device calls on a closed port fail as the system fails a call on an invalid handle.
 platform::SerialDevice& DeviceOrRaise(platform::SerialDevice* device, TPortError errorCode) {
@@ -130,6 +127,18 @@ EComPort::EComPort(TPortError errorCode, int systemCode, WithCode)
     : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
       errorCode_(errorCode),
       systemCode_(systemCode) {}
+
+std::string MessageWithCauses(const std::exception& error) {
+  std::string text = error.what();
+  try {
+    std::rethrow_if_nested(error);
+  } catch (const std::exception& cause) {
+    text += ": " + MessageWithCauses(cause);
+  } catch (...) {
+    text += ": (an unknown error)";
+  }
+  return text;
+}
 
 void SetDefaultExceptionReporter(ExceptionReporter reporter) {
   std::lock_guard lock(ReporterMutex());
@@ -320,9 +329,9 @@ void TCustomComPort::Open() {
 void TCustomComPort::Close() {
   if (!connected_) return;
   CallBeforeClose();
-  int error = DeviceOrRaise(device_.get(), pePurgeFailed)
-                  .Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
-  if (error != 0) RaiseDeviceError(pePurgeFailed, error);
+  const platform::Errno error = DeviceOrRaise(device_.get(), pePurgeFailed)
+                                    .Purge(platform::kPurgeTxAbort | platform::kPurgeRxAbort);
+  if (error != platform::kNoError) RaiseDeviceError(pePurgeFailed, error);
   if (eventThread_) {
     eventThread_->Stop();
     eventThread_.reset();
@@ -334,10 +343,10 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::OpenDevice() {
-  int error = 0;
+  platform::Errno error = platform::kNoError;
   auto device = platform::SerialDevice::Open(platform::DevicePath(Port()), error);
   if (!device)
-    RaiseDeviceError(peOpenFailed, error != 0 ? platform::Errno{error} : platform::kErrnoIo);
+    RaiseDeviceError(peOpenFailed, error != platform::kNoError ? error : platform::kErrnoIo);
   device_ = std::move(device);
 }
 
@@ -417,21 +426,23 @@ void TCustomComPort::ApplyBufferSizes() {
   if (v.inputSize < 0 || v.outputSize < 0) {
     RaiseDeviceError(peSetupCommFailed, platform::kErrnoInvalidArgument);
   }
-  int error = device.SetupQueues(static_cast<std::uint32_t>(v.inputSize),
-                                 static_cast<std::uint32_t>(v.outputSize));
-  if (error != 0) RaiseDeviceError(peSetupCommFailed, error);
+  const platform::Errno error = device.SetupQueues(static_cast<std::uint32_t>(v.inputSize),
+                                                   static_cast<std::uint32_t>(v.outputSize));
+  if (error != platform::kNoError) RaiseDeviceError(peSetupCommFailed, error);
 }
 
 void TCustomComPort::ApplyLineSettings() {
   if (!CanApply()) return;
-  int error = DeviceOrRaise(device_.get(), peSetStateFailed).SetLineSettings(BuildLineSettings());
-  if (error != 0) RaiseDeviceError(peSetStateFailed, error);
+  const platform::Errno error =
+      DeviceOrRaise(device_.get(), peSetStateFailed).SetLineSettings(BuildLineSettings());
+  if (error != platform::kNoError) RaiseDeviceError(peSetStateFailed, error);
 }
 
 void TCustomComPort::ApplyTimeouts() {
   if (!CanApply()) return;
-  int error = DeviceOrRaise(device_.get(), peSetTimeoutsFailed).SetTimeouts(BuildTimeouts());
-  if (error != 0) RaiseDeviceError(peSetTimeoutsFailed, error);
+  const platform::Errno error =
+      DeviceOrRaise(device_.get(), peSetTimeoutsFailed).SetTimeouts(BuildTimeouts());
+  if (error != platform::kNoError) RaiseDeviceError(peSetTimeoutsFailed, error);
 }
 
 void TCustomComPort::CallAfterOpen() {
@@ -455,15 +466,16 @@ void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   std::uint32_t flags = 0;
   if (Input) flags |= platform::kPurgeRxClear;
   if (Output) flags |= platform::kPurgeTxClear;
-  int error = DeviceOrRaise(device_.get(), pePurgeFailed).Purge(flags);
-  if (error != 0) RaiseDeviceError(pePurgeFailed, error);
+  const platform::Errno error = DeviceOrRaise(device_.get(), pePurgeFailed).Purge(flags);
+  if (error != platform::kNoError) RaiseDeviceError(pePurgeFailed, error);
 }
 
 std::int32_t TCustomComPort::WriteStr(const std::string& Str) {
   if (Str.empty()) return 0;  // nothing reaches the device, not even a closed one
   std::size_t written = 0;
-  int error = DeviceOrRaise(device_.get(), peWriteFailed).Write(Str.data(), Str.size(), written);
-  if (error != 0) RaiseDeviceError(peWriteFailed, error);
+  const platform::Errno error =
+      DeviceOrRaise(device_.get(), peWriteFailed).Write(Str.data(), Str.size(), written);
+  if (error != platform::kNoError) RaiseDeviceError(peWriteFailed, error);
   return static_cast<std::int32_t>(written);
 }
 
@@ -474,8 +486,9 @@ std::int32_t TCustomComPort::ReadStr(std::string& Str, std::int32_t Count) {
   }
   Str.assign(static_cast<std::size_t>(Count), '\0');
   std::size_t got = 0;
-  int error = DeviceOrRaise(device_.get(), peReadFailed).Read(Str.data(), Str.size(), got);
-  if (error != 0) RaiseDeviceError(peReadFailed, error);
+  const platform::Errno error =
+      DeviceOrRaise(device_.get(), peReadFailed).Read(Str.data(), Str.size(), got);
+  if (error != platform::kNoError) RaiseDeviceError(peReadFailed, error);
   InputCount();  // also clears the device's error flags, as after every read
   Str.resize(got);
   return static_cast<std::int32_t>(got);
@@ -483,15 +496,16 @@ std::int32_t TCustomComPort::ReadStr(std::string& Str, std::int32_t Count) {
 
 std::int32_t TCustomComPort::InputCount() {
   platform::CommStatus status;
-  int error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
-  if (error != 0) RaiseDeviceError(peClearErrorFailed, error);
+  const platform::Errno error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
+  if (error != platform::kNoError) RaiseDeviceError(peClearErrorFailed, error);
   return static_cast<std::int32_t>(std::min<std::uint32_t>(status.inQueue, INT32_MAX));
 }
 
 TLineSignals TCustomComPort::LineSignals() {
   std::uint32_t status = 0;
-  int error = DeviceOrRaise(device_.get(), peModemStatusFailed).ModemStatus(status);
-  if (error != 0) RaiseDeviceError(peModemStatusFailed, error);
+  const platform::Errno error =
+      DeviceOrRaise(device_.get(), peModemStatusFailed).ModemStatus(status);
+  if (error != platform::kNoError) RaiseDeviceError(peModemStatusFailed, error);
   TLineSignals signals;
   if (status & platform::kMsCtsOn) signals.Include(lsCTS);
   if (status & platform::kMsDsrOn) signals.Include(lsDSR);
@@ -502,8 +516,8 @@ TLineSignals TCustomComPort::LineSignals() {
 
 TComErrors TCustomComPort::LineErrors() {
   platform::CommStatus status;
-  int error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
-  if (error != 0) RaiseDeviceError(peClearErrorFailed, error);
+  const platform::Errno error = DeviceOrRaise(device_.get(), peClearErrorFailed).ClearError(status);
+  if (error != platform::kNoError) RaiseDeviceError(peClearErrorFailed, error);
   TComErrors errors;
   const std::uint32_t flags = status.errors;
   if (flags & platform::kCeFrame) errors.Include(ceFrame);

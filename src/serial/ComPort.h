@@ -123,6 +123,10 @@ class EComPort : public std::runtime_error {
 // a code outside it.
 const std::string& ComErrorText(int errorCode);
 
+// The error's message followed by those of the causes nested in it, each after ": ". A port
+// error shows only its own message; this is the whole story, for logs.
+std::string MessageWithCauses(const std::exception& error);
+
 class TCustomComPort;
 
 // ---- Setting values ----

@@ -2,6 +2,7 @@
 #include "serial/ComStorage.h"
 
 #include <cstring>
+#include <exception>
 #include <string_view>
 #include <type_traits>
 
@@ -13,17 +14,30 @@
 namespace tavex {
 namespace {
 
-[[noreturn]] void FailWithCode(const std::string& what, const std::string& name, int code) {
-  throw ESettingsStore(what + " \"" + name + "\" (" + std::to_string(code) + ")");
+[[noreturn]] void Fail(const std::string& what, const std::string& name,
+                       ESettingsStore::Code code) {
+  throw ESettingsStore(what + " \"" + name + "\"", code);
 }
-// The code in the message is a registry result or, for settings files, an errno value.
-[[noreturn]] void Fail(const std::string& what, const std::string& name, platform::RegResult code) {
-  FailWithCode(what, name, platform::Value(code));
+
+// The code as the message shows it, named by its kind; an errno value with its text.
+std::string CodeText(const ESettingsStore::Code& code) {
+  if (const auto* result = std::get_if<platform::RegResult>(&code)) {
+    return "registry result " + std::to_string(platform::Value(*result));
+  }
+  const platform::Errno error = std::get<platform::Errno>(code);
+  return "errno " + std::to_string(platform::Value(error)) + ", " +
+         std::strerror(platform::Value(error));
 }
-[[noreturn]] void Fail(const std::string& what, const std::string& name, platform::Errno code) {
-  FailWithCode(what, name, platform::Value(code));
+
+// Raises the port's error `errorCode` with `cause` nested in it: the message stays the port's
+// own, and whoever reports the error can name the cause too.
+[[noreturn]] void RaiseWithCause(TPortError errorCode, const std::exception_ptr& cause) {
+  try {
+    std::rethrow_exception(cause);
+  } catch (...) {
+    std::throw_with_nested(EComPort(errorCode));
+  }
 }
-void Fail(const std::string& what, const std::string& name, int code) = delete;
 
 using Port = TCustomComPort;
 
@@ -330,6 +344,9 @@ struct IniRows {
 
 }  // namespace
 
+ESettingsStore::ESettingsStore(const std::string& what, Code code)
+    : std::runtime_error(what + " (" + CodeText(code) + ")"), code_(code) {}
+
 // ---- RegistryAccessor ----
 
 RegistryAccessor::~RegistryAccessor() {
@@ -506,13 +523,13 @@ void TCustomComPort::SaveSettings(TSettingsStore StoreType, const std::string& S
       ini.UpdateFile();
     }
   } catch (...) {
-    throw EComPort(peStoreFailed);
+    RaiseWithCause(peStoreFailed, std::current_exception());
   }
 }
 
 void TCustomComPort::RestoreSettings(TSettingsStore StoreType, const std::string& StoreFrom) {
   BeginUpdate();
-  bool failed = false;
+  std::exception_ptr failure;  // the first one
   try {
     if (StoreType == ssRegistry) {
       RegistryAccessor reg;
@@ -523,14 +540,14 @@ void TCustomComPort::RestoreSettings(TSettingsStore StoreType, const std::string
       RestoreFromIniFile(ini);
     }
   } catch (...) {
-    failed = true;
+    failure = std::current_exception();
   }
   try {
     EndUpdate();
   } catch (...) {
-    failed = true;
+    if (!failure) failure = std::current_exception();
   }
-  if (failed) throw EComPort(peLoadFailed);
+  if (failure) RaiseWithCause(peLoadFailed, failure);
 }
 
 }  // namespace tavex

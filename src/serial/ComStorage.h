@@ -1,21 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stores a port's settings are saved to and restored from: a registry key or a section of a
 // profile (INI) file. Each accessor lives for one save or restore; a failure inside one is an
-// ESettingsStore, which the port turns into its own "Failed to store/load settings" error.
+// ESettingsStore, which the port turns into its own "Failed to store/load settings" error with
+// the ESettingsStore nested in it.
 #pragma once
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/registry.h"
 
 namespace tavex {
 
+// What failed inside a store, with the system's code of the failure in its own kind: a result of
+// the registry store or, for profile files, an errno value. The port's "Failed to store/load
+// settings" carries it as its nested cause.
 class ESettingsStore : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  using Code = std::variant<platform::RegResult, platform::Errno>;
+  ESettingsStore(const std::string& what, Code code);
+  const Code& SystemCode() const noexcept { return code_; }
+
+ private:
+  Code code_;
 };
 
 // A registry key under a chosen root (HKEY_CURRENT_USER until changed).

@@ -105,11 +105,11 @@ TComThread::TComThread(TCustomComPort& port, TComEvents events, TSyncMethod sync
       syncMethod_(syncMethod),
       target_(target) {
   device_.ResetCancel();
-  int error = device_.SetEventMask(EventsToMask(events));
-  if (error != 0) {
+  const platform::Errno error = device_.SetEventMask(EventsToMask(events));
+  if (error != platform::kNoError) {
     // The port still works without notifications; say so instead of failing the open.
     finished_ = true;
-    ReportException(EComPort(peWaitForEventFailed, platform::Errno{error}));
+    ReportException(EComPort(peWaitForEventFailed, error));
     return;
   }
   thread_ = std::thread([this] { Run(); });
@@ -132,14 +132,14 @@ void TComThread::Run() {
   bool stoppedByOwner = false;
   for (;;) {
     std::uint32_t occurred = 0;
-    int error = device_.WaitEvent(occurred);
+    const platform::Errno error = device_.WaitEvent(occurred);
     if (stopRequested_) {
       stoppedByOwner = true;
       break;
     }
     // Cancelled, or a device that refuses to wait (it went away): end the loop rather than
     // spin on it. Transfers report such a device by their own errors.
-    if (error != 0) break;
+    if (error != platform::kNoError) break;
     if (occurred == 0) continue;  // the mask changed under the wait; nothing happened
     occurred_ = MaskToEvents(occurred);
     try {

@@ -39,6 +39,10 @@ BOOL Result(int rc) {
   lastError = static_cast<DWORD>(rc);
   return rc == 0 ? TRUE : FALSE;
 }
+// A failed device call leaves its errno value as the last error.
+BOOL Result(platform::Errno rc) {
+  return Result(platform::Value(rc));
+}
 
 struct Event {
   std::mutex mutex;
@@ -56,7 +60,7 @@ struct Event {
 struct Comm {
   std::unique_ptr<platform::SerialDevice> device;
   std::thread waiter;
-  int waitResult = 0;
+  platform::Errno waitResult = platform::kNoError;
 
   void JoinWaiter() {
     if (waiter.joinable()) waiter.join();
@@ -209,9 +213,10 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
 }
 
 HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
-  int error = 0;
-  auto device = platform::SerialDevice::Open(path, error);
+  platform::Errno opened = platform::kNoError;
+  auto device = platform::SerialDevice::Open(path, opened);
   if (!device) {
+    const int error = platform::Value(opened);
     lastError = error == ENOENT                     ? ERROR_FILE_NOT_FOUND
                 : error == EBUSY || error == EACCES ? ERROR_ACCESS_DENIED
                                                     : ERROR_GEN_FAILURE;
@@ -315,7 +320,7 @@ BOOL GetOverlappedResult(HANDLE handle, OVERLAPPED* overlapped, DWORD* transferr
   Comm* comm = AsComm(handle);
   comm->JoinWaiter();
   *transferred = 0;
-  if (comm->waitResult == ECANCELED) return Result(ERROR_OPERATION_ABORTED);
+  if (comm->waitResult == platform::Errno{ECANCELED}) return Result(ERROR_OPERATION_ABORTED);
   return Result(comm->waitResult);
 }
 
@@ -330,7 +335,7 @@ BOOL CancelIo(HANDLE) {
 
 BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status) {
   platform::CommStatus got;
-  int rc = AsComm(comm)->device->ClearError(got);
+  const platform::Errno rc = AsComm(comm)->device->ClearError(got);
   if (errors != nullptr) *errors = got.errors;
   if (status != nullptr) {
     status->cbInQue = got.inQueue;
@@ -342,14 +347,14 @@ BOOL ClearCommError(HANDLE comm, DWORD* errors, COMSTAT* status) {
 // Transfers complete before the call returns, which an overlapped caller accepts as well.
 BOOL ReadFile(HANDLE comm, void* buffer, DWORD count, DWORD* got, OVERLAPPED*) {
   std::size_t n = 0;
-  int rc = AsComm(comm)->device->Read(buffer, count, n);
+  const platform::Errno rc = AsComm(comm)->device->Read(buffer, count, n);
   *got = static_cast<DWORD>(n);
   return Result(rc);
 }
 
 BOOL WriteFile(HANDLE comm, const void* data, DWORD count, DWORD* written, OVERLAPPED*) {
   std::size_t n = 0;
-  int rc = AsComm(comm)->device->Write(data, count, n);
+  const platform::Errno rc = AsComm(comm)->device->Write(data, count, n);
   *written = static_cast<DWORD>(n);
   return Result(rc);
 }

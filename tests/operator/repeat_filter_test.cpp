@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Repeats of an error on standard error: the rule on times the test gives, then the error
-// handler itself while a box is open.
+// handler itself while a box is open; what the journal learns of an error.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "operator/ErrorHandler.h"
 #include "operator/RepeatFilter.h"
+#include "serial/ComPort.h"
 #include "support.h"
+#include "support/scratch.h"
 
 namespace tavex::ui {
 namespace {
@@ -87,6 +90,29 @@ TEST(ErrorHandler, ErrorsWhileABoxIsOpenAreSummarisedOnStandardError) {
   }
   EXPECT_EQ(ours, (Lines{"tavex: Failed to load settings.", "tavex: … repeated 99 times",
                          "tavex: Registry error."}));
+  ASSERT_EQ(catcher.boxes.size(), 1u);
+  EXPECT_EQ(catcher.boxes[0].text.toStdString(), "Failed to load settings.");
+}
+
+// The box keeps the port's own text; the journal also learns what failed in the store and the
+// system's code of it.
+TEST(ErrorHandler, TheJournalGetsAStoreFailureWithItsCause) {
+  test::App();
+  test::MessageBoxCatcher catcher;
+  test::ScratchRegistry registry{"tavex-error-journal"};
+  std::filesystem::create_directories(registry.Dir());
+  test::WriteFile(registry.Dir() + "/HKEY_LOCAL_MACHINE.reg",
+                  "Windows Registry Editor Version 5.00\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n"
+                  "\"BaudRate\"=\"Custom\"\r\n");
+  Lines journal;
+  SetErrorJournal([&journal](const std::string& line) { journal.push_back(line); });
+  TComPort port;
+  Guarded([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); });
+  test::Pump(100);
+  SetErrorJournal({});
+  EXPECT_EQ(journal, (Lines{"Error: Failed to load settings: cannot read value "
+                            "\"CustomBaudRate\" (registry result 2)"}));
   ASSERT_EQ(catcher.boxes.size(), 1u);
   EXPECT_EQ(catcher.boxes[0].text.toStdString(), "Failed to load settings.");
 }

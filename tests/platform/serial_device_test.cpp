@@ -79,10 +79,10 @@ class SerialDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(pty_.Create(), 0);
-    int error = -1;
+    Errno error{-1};
     device_ = SerialDevice::Open(pty_.SlavePath(), error);
-    ASSERT_NE(device_, nullptr) << "errno " << error;
-    ASSERT_EQ(error, 0);
+    ASSERT_NE(device_, nullptr) << "errno " << Value(error);
+    ASSERT_EQ(error, kNoError);
   }
 
   // Sends from the far end and waits until the kernel has handed the bytes to the near end.
@@ -124,17 +124,17 @@ class SerialDeviceTest : public ::testing::Test {
     t.readInterval = interval;
     t.readTotalMultiplier = multiplier;
     t.readTotalConstant = constant;
-    ASSERT_EQ(device_->SetTimeouts(t), 0);
+    ASSERT_EQ(device_->SetTimeouts(t), kNoError);
   }
 
-  std::string ReadString(std::size_t length, int* errorOut = nullptr) {
+  std::string ReadString(std::size_t length, Errno* errorOut = nullptr) {
     std::string buffer(length, '\0');
     std::size_t got = 99999;
-    int error = device_->Read(buffer.data(), length, got);
+    Errno error = device_->Read(buffer.data(), length, got);
     if (errorOut) {
       *errorOut = error;
     } else {
-      EXPECT_EQ(error, 0);
+      EXPECT_EQ(error, kNoError);
     }
     EXPECT_LE(got, length);
     buffer.resize(std::min(got, length));
@@ -143,15 +143,15 @@ class SerialDeviceTest : public ::testing::Test {
 
   std::uint32_t Waiting() {
     CommStatus status;
-    EXPECT_EQ(device_->ClearError(status), 0);
+    EXPECT_EQ(device_->ClearError(status), kNoError);
     return status.inQueue;
   }
 
   // WaitEvent with a bound: a wait still pending after `limit` is cancelled (ECANCELED).
-  int WaitWithLimit(std::uint32_t& occurred, std::chrono::milliseconds limit) {
+  Errno WaitWithLimit(std::uint32_t& occurred, std::chrono::milliseconds limit) {
     auto result = std::async(std::launch::async, [&] { return device_->WaitEvent(occurred); });
     if (result.wait_for(limit) == std::future_status::timeout) device_->CancelWait();
-    int error = result.get();
+    Errno error = result.get();
     device_->ResetCancel();
     return error;
   }
@@ -163,22 +163,22 @@ class SerialDeviceTest : public ::testing::Test {
 // ---- Opening ----
 
 TEST_F(SerialDeviceTest, SecondOpenIsBusyAndTheHolderKeepsWorking) {
-  int error = 0;
+  Errno error = kNoError;
   EXPECT_EQ(SerialDevice::Open(pty_.SlavePath(), error), nullptr);
-  EXPECT_EQ(error, EBUSY);
+  EXPECT_EQ(error, Errno{EBUSY});
 
   SetReadTimeouts(kMax, 0, 0);
   Send("ping");
   EXPECT_EQ(ReadString(10), "ping");
   std::size_t written = 0;
-  ASSERT_EQ(device_->Write("pong", 4, written), 0);
+  ASSERT_EQ(device_->Write("pong", 4, written), kNoError);
   EXPECT_EQ(written, 4u);
   EXPECT_EQ(Receive(), "pong");
 
   // Closing releases both locks, so the device can be opened again.
   device_.reset();
   auto again = SerialDevice::Open(pty_.SlavePath(), error);
-  EXPECT_NE(again, nullptr) << "errno " << error;
+  EXPECT_NE(again, nullptr) << "errno " << Value(error);
 }
 
 TEST(SerialDeviceOpenTest, RespectsAnExclusiveHolderThatDoesNotLock) {
@@ -187,22 +187,22 @@ TEST(SerialDeviceOpenTest, RespectsAnExclusiveHolderThatDoesNotLock) {
   int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(ioctl(other, TIOCEXCL), 0);  // exclusive by the kernel's flag alone, no flock
-  int error = 0;
+  Errno error = kNoError;
   EXPECT_EQ(SerialDevice::Open(pty.SlavePath(), error), nullptr);
-  EXPECT_EQ(error, EBUSY);
+  EXPECT_EQ(error, Errno{EBUSY});
   ioctl(other, TIOCNXCL);
   ::close(other);
   auto device = SerialDevice::Open(pty.SlavePath(), error);
-  EXPECT_NE(device, nullptr) << "errno " << error;
+  EXPECT_NE(device, nullptr) << "errno " << Value(error);
 }
 
 TEST(SerialDeviceOpenTest, ReportsWhyAnOpenFailed) {
-  int error = 0;
+  Errno error = kNoError;
   EXPECT_EQ(SerialDevice::Open("/dev/tavex-no-such-device", error), nullptr);
-  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(error, Errno{ENOENT});
   // Not a terminal: refused rather than half-configured.
   EXPECT_EQ(SerialDevice::Open("/dev/null", error), nullptr);
-  EXPECT_EQ(error, ENOTTY);
+  EXPECT_EQ(error, Errno{ENOTTY});
 }
 
 TEST(SerialDeviceOpenTest, PermissionDeniedIsEacces) {
@@ -210,9 +210,9 @@ TEST(SerialDeviceOpenTest, PermissionDeniedIsEacces) {
   auto path = std::filesystem::temp_directory_path() / ("tavex-noperm-" + std::to_string(getpid()));
   { std::ofstream(path) << "x"; }
   std::filesystem::permissions(path, std::filesystem::perms::none);
-  int error = 0;
+  Errno error = kNoError;
   EXPECT_EQ(SerialDevice::Open(path.string(), error), nullptr);
-  EXPECT_EQ(error, EACCES);
+  EXPECT_EQ(error, Errno{EACCES});
   std::filesystem::remove(path);
 }
 
@@ -221,7 +221,7 @@ TEST(SerialDeviceOpenTest, NoDescriptorLeaksOnAnyPath) {
   ASSERT_EQ(pty.Create(), 0);
   const int before = OpenDescriptorCount();
   for (int round = 0; round < 3; ++round) {
-    int error = 0;
+    Errno error = kNoError;
     auto holder = SerialDevice::Open(pty.SlavePath(), error);
     ASSERT_NE(holder, nullptr);
     holder->SetEventMask(kEvRxChar);
@@ -240,7 +240,7 @@ TEST_F(SerialDeviceTest, AcceptsEveryLineSettingAPseudoTerminalCanTake) {
        {110u, 300u, 4800u, 9600u, 14400u, 56000u, 115200u, 128000u, 256000u, 12345u}) {
     LineSettings s;
     s.baudRate = rate;
-    EXPECT_EQ(device_->SetLineSettings(s), 0) << rate;
+    EXPECT_EQ(device_->SetLineSettings(s), kNoError) << rate;
   }
   for (std::uint8_t bits = 5; bits <= 8; ++bits) {
     for (std::uint8_t parity = 0; parity <= 4; ++parity) {
@@ -249,7 +249,7 @@ TEST_F(SerialDeviceTest, AcceptsEveryLineSettingAPseudoTerminalCanTake) {
         s.byteSize = bits;
         s.parity = parity;
         s.stopBits = stop;
-        EXPECT_EQ(device_->SetLineSettings(s), 0) << int{bits} << int{parity} << int{stop};
+        EXPECT_EQ(device_->SetLineSettings(s), kNoError) << int{bits} << int{parity} << int{stop};
       }
     }
   }
@@ -260,11 +260,11 @@ TEST_F(SerialDeviceTest, AcceptsEveryLineSettingAPseudoTerminalCanTake) {
       s.rtsControl = rts;
       s.outxCtsFlow = rts == 2;
       s.outX = s.inX = dtr == 1;
-      EXPECT_EQ(device_->SetLineSettings(s), 0) << int{dtr} << int{rts};
+      EXPECT_EQ(device_->SetLineSettings(s), kNoError) << int{dtr} << int{rts};
     }
   }
   std::uint32_t lines = 0xFFFF;
-  EXPECT_EQ(device_->ModemStatus(lines), 0);
+  EXPECT_EQ(device_->ModemStatus(lines), kNoError);
   EXPECT_EQ(lines, 0u);  // a pseudo-terminal has no modem lines: all off
 }
 
@@ -302,7 +302,7 @@ TEST_F(SerialDeviceTest, LineSettingsReachTheTerminal) {
     s.xonChar = 0x11;
     s.xoffChar = 0x13;
     c.change(s);
-    ASSERT_EQ(device_->SetLineSettings(s), 0) << c.name;
+    ASSERT_EQ(device_->SetLineSettings(s), kNoError) << c.name;
     termios tio = ActualTermios(pty_.SlavePath());
     EXPECT_EQ(tio.c_cflag & c.cflagMask, c.cflag) << c.name;
     EXPECT_EQ(tio.c_iflag & c.iflagMask, c.iflag) << c.name;
@@ -322,14 +322,14 @@ TEST_F(SerialDeviceTest, RefusesLineSettingsNoLineCanHave) {
   auto refused = [&](auto change) {
     LineSettings s;
     change(s);
-    return device_->SetLineSettings(s) == EINVAL;
+    return device_->SetLineSettings(s) == Errno{EINVAL};
   };
   EXPECT_TRUE(refused([](LineSettings& s) { s.baudRate = 0; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.byteSize = 4; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.byteSize = 9; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.parity = 5; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.stopBits = 3; }));
-  EXPECT_EQ(device_->SetupQueues(1u << 30, 1024), ENOMEM);  // no gigabyte queues
+  EXPECT_EQ(device_->SetupQueues(1u << 30, 1024), Errno{ENOMEM});  // no gigabyte queues
 }
 
 // ---- Read time-outs ----
@@ -409,10 +409,10 @@ TEST_F(SerialDeviceTest, AllZeroTimeoutsBlockUntilTheCountArrives) {
 TEST_F(SerialDeviceTest, ReadOfNothingTouchesNothing) {
   SetReadTimeouts(0, 0, 0);  // would block for ever if it waited
   std::size_t got = 7;
-  EXPECT_EQ(device_->Read(nullptr, 0, got), 0);
+  EXPECT_EQ(device_->Read(nullptr, 0, got), kNoError);
   EXPECT_EQ(got, 0u);
   std::size_t written = 7;
-  EXPECT_EQ(device_->Write(nullptr, 0, written), 0);
+  EXPECT_EQ(device_->Write(nullptr, 0, written), kNoError);
   EXPECT_EQ(written, 0u);
 }
 
@@ -421,11 +421,11 @@ TEST_F(SerialDeviceTest, ReadOfNothingTouchesNothing) {
 TEST_F(SerialDeviceTest, WriteStopsAtItsTotalTimeoutWithAShortCount) {
   Timeouts t;
   t.writeTotalConstant = 200;
-  ASSERT_EQ(device_->SetTimeouts(t), 0);
+  ASSERT_EQ(device_->SetTimeouts(t), kNoError);
   std::vector<char> big(1 << 20, 'x');  // far more than the far end buffers
   std::size_t written = 0;
   auto start = Clock::now();
-  EXPECT_EQ(device_->Write(big.data(), big.size(), written), 0);
+  EXPECT_EQ(device_->Write(big.data(), big.size(), written), kNoError);
   EXPECT_GT(written, 0u);
   EXPECT_LT(written, big.size());
   EXPECT_GE(MillisecondsSince(start), 180);
@@ -433,7 +433,7 @@ TEST_F(SerialDeviceTest, WriteStopsAtItsTotalTimeoutWithAShortCount) {
 }
 
 TEST_F(SerialDeviceTest, WriteWithoutLimitWaitsForRoom) {
-  ASSERT_EQ(device_->SetTimeouts(Timeouts{}), 0);
+  ASSERT_EQ(device_->SetTimeouts(Timeouts{}), kNoError);
   std::vector<char> big(200 * 1024, 'y');
   std::atomic<std::size_t> received{0};
   std::thread reader([&] {
@@ -447,7 +447,7 @@ TEST_F(SerialDeviceTest, WriteWithoutLimitWaitsForRoom) {
     }
   });
   std::size_t written = 0;
-  EXPECT_EQ(device_->Write(big.data(), big.size(), written), 0);
+  EXPECT_EQ(device_->Write(big.data(), big.size(), written), kNoError);
   EXPECT_EQ(written, big.size());
   reader.join();
   EXPECT_EQ(received, big.size());
@@ -463,7 +463,7 @@ TEST_F(SerialDeviceTest, NulBytesAreDroppedOnEntryOnlyWhenAsked) {
 
   LineSettings s;
   s.discardNull = true;
-  ASSERT_EQ(device_->SetLineSettings(s), 0);
+  ASSERT_EQ(device_->SetLineSettings(s), kNoError);
   Send(std::string("\0A\0\0B\0", 6));
   EXPECT_EQ(Waiting(), 2u);  // neither read nor counted
   EXPECT_EQ(ReadString(10), "AB");
@@ -475,7 +475,7 @@ TEST_F(SerialDeviceTest, ParityCheckingKeepsDataBytesFF) {
   LineSettings s;
   s.parityCheck = true;
   s.parity = 2;
-  ASSERT_EQ(device_->SetLineSettings(s), 0);
+  ASSERT_EQ(device_->SetLineSettings(s), kNoError);
   SetReadTimeouts(kMax, 0, 0);
   Send(
       "\xFF"
@@ -486,29 +486,29 @@ TEST_F(SerialDeviceTest, ParityCheckingKeepsDataBytesFF) {
             "A\xFF\xFF"
             "B");
   CommStatus status;
-  ASSERT_EQ(device_->ClearError(status), 0);
+  ASSERT_EQ(device_->ClearError(status), kNoError);
   EXPECT_EQ(status.errors, 0u);
 }
 
 TEST_F(SerialDeviceTest, QueueRaisesEightyPercentAndOverflowsWithoutCorruption) {
-  ASSERT_EQ(device_->SetupQueues(10, 10), 0);
-  ASSERT_EQ(device_->SetupQueues(0, 0), 0);  // no particular size: the queue stays at 10
-  ASSERT_EQ(device_->SetEventMask(kEvRx80Full | kEvErr), 0);
+  ASSERT_EQ(device_->SetupQueues(10, 10), kNoError);
+  ASSERT_EQ(device_->SetupQueues(0, 0), kNoError);  // no particular size: the queue stays at 10
+  ASSERT_EQ(device_->SetEventMask(kEvRx80Full | kEvErr), kNoError);
   std::uint32_t occurred = 0;
   Send("1234567");  // 70 %
-  EXPECT_EQ(WaitWithLimit(occurred, 200ms), ECANCELED);
+  EXPECT_EQ(WaitWithLimit(occurred, 200ms), Errno{ECANCELED});
   Send("8");  // 80 %
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRx80Full);
 
   Send("9ABCDE");  // two fit, four are lost
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRx80Full | kEvErr);
   CommStatus status;
-  ASSERT_EQ(device_->ClearError(status), 0);
+  ASSERT_EQ(device_->ClearError(status), kNoError);
   EXPECT_EQ(status.errors, kCeRxOver);
   EXPECT_EQ(status.inQueue, 10u);
-  ASSERT_EQ(device_->ClearError(status), 0);
+  ASSERT_EQ(device_->ClearError(status), kNoError);
   EXPECT_EQ(status.errors, 0u);  // cleared by the first call
 
   SetReadTimeouts(kMax, 0, 0);
@@ -518,32 +518,32 @@ TEST_F(SerialDeviceTest, QueueRaisesEightyPercentAndOverflowsWithoutCorruption) 
 }
 
 TEST_F(SerialDeviceTest, RxCharReportsArrivalsNotBytesStillWaiting) {
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), kNoError);
   std::uint32_t occurred = 0;
   Send("abc");
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRxChar);
   // The three bytes still wait in the queue; that is no new arrival.
-  EXPECT_EQ(WaitWithLimit(occurred, 200ms), ECANCELED);
+  EXPECT_EQ(WaitWithLimit(occurred, 200ms), Errno{ECANCELED});
   EXPECT_EQ(Waiting(), 3u);
   Send("d");
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRxChar);
 }
 
 // Bytes that arrived while the mask lacked EV_RXCHAR are no arrival once it holds it.
 TEST_F(SerialDeviceTest, RxCharIsNotRaisedForBytesFromBeforeTheMaskHeldIt) {
   for (std::uint32_t before : {0u, kEvTxEmpty, kEvRxChar}) {
-    ASSERT_EQ(device_->SetEventMask(before), 0);
+    ASSERT_EQ(device_->SetEventMask(before), kNoError);
     Send("early");
-    ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvTxEmpty), 0);
+    ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvTxEmpty), kNoError);
     std::uint32_t occurred = 0;
-    EXPECT_EQ(WaitWithLimit(occurred, 200ms), ECANCELED) << before;
+    EXPECT_EQ(WaitWithLimit(occurred, 200ms), Errno{ECANCELED}) << before;
     EXPECT_EQ(Waiting(), 5u) << before;
     Send("x");
-    EXPECT_EQ(WaitWithLimit(occurred, 2s), 0) << before;
+    EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError) << before;
     EXPECT_EQ(occurred, kEvRxChar) << before;
-    ASSERT_EQ(device_->Purge(kPurgeRxClear), 0);
+    ASSERT_EQ(device_->Purge(kPurgeRxClear), kNoError);
   }
 }
 
@@ -551,21 +551,21 @@ TEST_F(SerialDeviceTest, EventCharacterRaisesRxFlag) {
   LineSettings s;
   s.evtChar = '\n';
   s.discardNull = true;
-  ASSERT_EQ(device_->SetLineSettings(s), 0);
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvRxFlag), 0);
+  ASSERT_EQ(device_->SetLineSettings(s), kNoError);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvRxFlag), kNoError);
   std::uint32_t occurred = 0;
   Send("x");
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRxChar);
   Send("y\n");
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRxChar | kEvRxFlag);
 
   // A dropped NUL is not the event character 0.
   s.evtChar = 0;
-  ASSERT_EQ(device_->SetLineSettings(s), 0);
+  ASSERT_EQ(device_->SetLineSettings(s), kNoError);
   Send(std::string("\0", 1));
-  EXPECT_EQ(WaitWithLimit(occurred, 200ms), ECANCELED);
+  EXPECT_EQ(WaitWithLimit(occurred, 200ms), Errno{ECANCELED});
 }
 
 // ---- Purge and status ----
@@ -573,16 +573,16 @@ TEST_F(SerialDeviceTest, EventCharacterRaisesRxFlag) {
 TEST_F(SerialDeviceTest, PurgeEmptiesOurQueueAndTheKernels) {
   SetReadTimeouts(kMax, 0, 0);
   Send("stale bytes");
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);  // drains them into our queue
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), kNoError);  // drains them into our queue
   EXPECT_EQ(Waiting(), 11u);
   Send("more");  // still in the kernel
-  ASSERT_EQ(device_->Purge(kPurgeRxClear | kPurgeTxClear), 0);
+  ASSERT_EQ(device_->Purge(kPurgeRxClear | kPurgeTxClear), kNoError);
   EXPECT_EQ(Waiting(), 0u);
   EXPECT_EQ(ReadString(20), "");
   Send("fresh");
   EXPECT_EQ(ReadString(20), "fresh");
-  EXPECT_EQ(device_->Purge(0), 0);
-  EXPECT_EQ(device_->Purge(kPurgeTxAbort | kPurgeRxAbort), 0);
+  EXPECT_EQ(device_->Purge(0), kNoError);
+  EXPECT_EQ(device_->Purge(kPurgeTxAbort | kPurgeRxAbort), kNoError);
 }
 
 TEST_F(SerialDeviceTest, AbortEndsATransferPendingInAnotherThread) {
@@ -591,7 +591,7 @@ TEST_F(SerialDeviceTest, AbortEndsATransferPendingInAnotherThread) {
   auto read = std::async(std::launch::async, [&] { return ReadString(10); });
   std::this_thread::sleep_for(100ms);
   ASSERT_EQ(read.wait_for(0ms), std::future_status::timeout);
-  ASSERT_EQ(device_->Purge(kPurgeRxAbort), 0);
+  ASSERT_EQ(device_->Purge(kPurgeRxAbort), kNoError);
   ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
   EXPECT_EQ(read.get(), "ab");  // what had arrived is kept
 
@@ -601,52 +601,52 @@ TEST_F(SerialDeviceTest, AbortEndsATransferPendingInAnotherThread) {
                           [&] { return device_->Write(big.data(), big.size(), written); });
   std::this_thread::sleep_for(100ms);
   ASSERT_EQ(write.wait_for(0ms), std::future_status::timeout);
-  ASSERT_EQ(device_->Purge(kPurgeTxAbort | kPurgeTxClear), 0);
+  ASSERT_EQ(device_->Purge(kPurgeTxAbort | kPurgeTxClear), kNoError);
   ASSERT_EQ(write.wait_for(2s), std::future_status::ready);
-  EXPECT_EQ(write.get(), 0);
+  EXPECT_EQ(write.get(), kNoError);
   EXPECT_LT(written, big.size());
 }
 
 // ---- Event waits ----
 
 TEST_F(SerialDeviceTest, MaskChangeEndsAPendingWaitWithNothing) {
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), kNoError);
   std::uint32_t occurred = 99;
   auto wait = std::async(std::launch::async, [&] { return device_->WaitEvent(occurred); });
   std::this_thread::sleep_for(100ms);
   ASSERT_EQ(wait.wait_for(0ms), std::future_status::timeout);
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvTxEmpty), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvTxEmpty), kNoError);
   ASSERT_EQ(wait.wait_for(2s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), 0);
+  EXPECT_EQ(wait.get(), kNoError);
   EXPECT_EQ(occurred, 0u);
 }
 
 TEST_F(SerialDeviceTest, CancelEndsThisWaitAndEveryOneUntilReset) {
-  ASSERT_EQ(device_->SetEventMask(0), 0);
+  ASSERT_EQ(device_->SetEventMask(0), kNoError);
   std::uint32_t occurred = 0;
   auto wait = std::async(std::launch::async, [&] { return device_->WaitEvent(occurred); });
   std::this_thread::sleep_for(100ms);
   // Only one wait at a time.
   std::uint32_t second = 0;
-  EXPECT_EQ(device_->WaitEvent(second), EBUSY);
+  EXPECT_EQ(device_->WaitEvent(second), Errno{EBUSY});
   device_->CancelWait();
   ASSERT_EQ(wait.wait_for(2s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), ECANCELED);
-  EXPECT_EQ(device_->WaitEvent(occurred), ECANCELED);
+  EXPECT_EQ(wait.get(), Errno{ECANCELED});
+  EXPECT_EQ(device_->WaitEvent(occurred), Errno{ECANCELED});
   device_->ResetCancel();
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), kNoError);
   Send("z");
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvRxChar);
 }
 
 TEST_F(SerialDeviceTest, TxEmptyFollowsAWrite) {
-  ASSERT_EQ(device_->SetEventMask(kEvTxEmpty), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvTxEmpty), kNoError);
   std::uint32_t occurred = 0;
-  EXPECT_EQ(WaitWithLimit(occurred, 150ms), ECANCELED);  // nothing written yet
+  EXPECT_EQ(WaitWithLimit(occurred, 150ms), Errno{ECANCELED});  // nothing written yet
   std::size_t written = 0;
-  ASSERT_EQ(device_->Write("abc", 3, written), 0);
-  EXPECT_EQ(WaitWithLimit(occurred, 2s), 0);
+  ASSERT_EQ(device_->Write("abc", 3, written), kNoError);
+  EXPECT_EQ(WaitWithLimit(occurred, 2s), kNoError);
   EXPECT_EQ(occurred, kEvTxEmpty);
   EXPECT_EQ(Receive(), "abc");
 }
@@ -655,7 +655,7 @@ TEST_F(SerialDeviceTest, BytesReadByTheTransferThreadWakeNoStaleEvents) {
   // The waiting thread and the reading thread share the queue: bytes drained by one are seen by
   // the other, and a read that takes them all leaves no event pending for old bytes.
   SetReadTimeouts(0, 0, 0);
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar), kNoError);
   std::uint32_t occurred = 0;
   auto wait = std::async(std::launch::async, [&] { return device_->WaitEvent(occurred); });
   auto read = std::async(std::launch::async, [&] { return ReadString(8); });
@@ -666,7 +666,7 @@ TEST_F(SerialDeviceTest, BytesReadByTheTransferThreadWakeNoStaleEvents) {
   ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
   EXPECT_EQ(read.get(), "abcdefgh");
   ASSERT_EQ(wait.wait_for(2s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), 0);
+  EXPECT_EQ(wait.get(), kNoError);
   EXPECT_EQ(occurred, kEvRxChar);
 }
 
@@ -680,40 +680,40 @@ TEST_F(SerialDeviceTest, HangUpDuringAReadFailsAtOnceWithoutSpinning) {
   });
   const auto cpuBefore = CpuMilliseconds();
   auto start = Clock::now();
-  int error = 0;
+  Errno error = kNoError;
   EXPECT_EQ(ReadString(10, &error), "");
-  EXPECT_NE(error, 0);
+  EXPECT_NE(error, kNoError);
   EXPECT_LT(MillisecondsSince(start), 1500);
   closer.join();
 
   // Every further transfer fails at once too.
   start = Clock::now();
   for (int i = 0; i < 100; ++i) ReadString(10, &error);
-  EXPECT_NE(error, 0);
+  EXPECT_NE(error, kNoError);
   std::size_t written = 0;
-  EXPECT_NE(device_->Write("x", 1, written), 0);
+  EXPECT_NE(device_->Write("x", 1, written), kNoError);
   EXPECT_LT(MillisecondsSince(start), 500);
   EXPECT_LT(CpuMilliseconds() - cpuBefore, 300);
 
   // Status calls and the abort of Close still succeed; the error shows as an I/O error.
   CommStatus status;
-  EXPECT_EQ(device_->ClearError(status), 0);
+  EXPECT_EQ(device_->ClearError(status), kNoError);
   EXPECT_EQ(status.errors & kCeIoe, kCeIoe);
-  EXPECT_EQ(device_->Purge(kPurgeTxAbort | kPurgeRxAbort), 0);
+  EXPECT_EQ(device_->Purge(kPurgeTxAbort | kPurgeRxAbort), kNoError);
 }
 
 TEST_F(SerialDeviceTest, HangUpDuringAWaitReportsAnErrorOnceAndThenSleeps) {
-  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvErr | kEvCts | kEvTxEmpty), 0);
+  ASSERT_EQ(device_->SetEventMask(kEvRxChar | kEvErr | kEvCts | kEvTxEmpty), kNoError);
   std::uint32_t occurred = 0;
   auto wait = std::async(std::launch::async, [&] { return device_->WaitEvent(occurred); });
   std::this_thread::sleep_for(100ms);
   pty_.Close();
   ASSERT_EQ(wait.wait_for(2s), std::future_status::ready);
-  EXPECT_EQ(wait.get(), 0);
+  EXPECT_EQ(wait.get(), kNoError);
   EXPECT_EQ(occurred, kEvErr);
 
   const auto cpuBefore = CpuMilliseconds();
-  EXPECT_EQ(WaitWithLimit(occurred, 500ms), ECANCELED);
+  EXPECT_EQ(WaitWithLimit(occurred, 500ms), Errno{ECANCELED});
   EXPECT_LT(CpuMilliseconds() - cpuBefore, 100);
 }
 

@@ -135,24 +135,24 @@ TEST(Rs485ModeTest, AnOpenDeviceFollowsTheRulesAndGivesTheModeBackWhenClosed) {
     SCOPED_TRACE(systemOn ? "system mode on" : "system mode off");
     const Rs485Config before = systemOn ? SystemMode() : ModeOff();
     DriverRs485 driver(before);
-    int error = -1;
+    Errno error{-1};
     auto device = SerialDevice::Open(pty.SlavePath(), error, driver);
-    ASSERT_NE(device, nullptr) << error;
+    ASSERT_NE(device, nullptr) << Value(error);
 
     LineSettings plain;
     plain.baudRate = 4800;
-    ASSERT_EQ(device->SetLineSettings(plain), 0);
+    ASSERT_EQ(device->SetLineSettings(plain), kNoError);
     EXPECT_EQ(driver.Config(), before);
     EXPECT_TRUE(driver.sets.empty());
 
     LineSettings toggle = plain;
     toggle.rtsControl = 3;
-    ASSERT_EQ(device->SetLineSettings(toggle), 0);
+    ASSERT_EQ(device->SetLineSettings(toggle), kNoError);
     EXPECT_TRUE(driver.Config()->flags & kRs485Enabled);
     // Settings the device refuses do not touch the mode.
     LineSettings invalid = plain;
     invalid.byteSize = 9;
-    EXPECT_EQ(device->SetLineSettings(invalid), EINVAL);
+    EXPECT_EQ(device->SetLineSettings(invalid), Errno{EINVAL});
     EXPECT_TRUE(driver.Config()->flags & kRs485Enabled);
 
     device.reset();
@@ -163,14 +163,14 @@ TEST(Rs485ModeTest, AnOpenDeviceFollowsTheRulesAndGivesTheModeBackWhenClosed) {
 TEST(Rs485ModeTest, APseudoTerminalHasNoModeAndStillTakesRtsToggle) {
   PseudoTerminal pty;
   ASSERT_EQ(pty.Create(), 0);
-  int error = -1;
+  Errno error{-1};
   auto device = SerialDevice::Open(pty.SlavePath(), error);
-  ASSERT_NE(device, nullptr) << error;
+  ASSERT_NE(device, nullptr) << Value(error);
   Rs485Config config;
   EXPECT_EQ(SystemRs485Ioctls().Get(pty.MasterFd(), config), ENOTTY);
   LineSettings toggle;
   toggle.rtsControl = 3;
-  EXPECT_EQ(device->SetLineSettings(toggle), 0);
+  EXPECT_EQ(device->SetLineSettings(toggle), kNoError);
 }
 
 }  // namespace

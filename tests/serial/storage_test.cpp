@@ -71,15 +71,23 @@ class StorageTest : public ::testing::Test {
   const std::string dir_ = scratch_.Dir();
 };
 
-// Runs `action` and returns the EComPort code it raised (0 when none), checking the code's form.
+// The last error ErrorOf caught, with the causes nested in it.
+std::string lastDetail;
+
+// Runs `action` and returns the EComPort code it raised (0 when none), checking the code's form:
+// the operator reads only the port's own text; what failed inside the store is nested in it.
 template <typename Action>
 int ErrorOf(Action action) {
+  lastDetail.clear();
   try {
     action();
   } catch (const EComPort& e) {
     EXPECT_EQ(e.SystemCode(), -1);
-    EXPECT_EQ(std::string(e.what()), e.ErrorCode() == peStoreFailed ? "Failed to store settings"
-                                                                    : "Failed to load settings");
+    const std::string text =
+        e.ErrorCode() == peStoreFailed ? "Failed to store settings" : "Failed to load settings";
+    EXPECT_EQ(std::string(e.what()), text);
+    lastDetail = MessageWithCauses(e);
+    EXPECT_TRUE(lastDetail.starts_with(text + ": ")) << "no cause in " << lastDetail;
     return e.ErrorCode();
   }
   return 0;
@@ -299,6 +307,8 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
       peLoadFailed);
+  EXPECT_EQ(lastDetail,
+            "Failed to load settings: cannot read value \"CustomBaudRate\" (registry result 2)");
   EXPECT_EQ(port.Port(), "");
   EXPECT_EQ(port.BaudRate(), brCustom);
   EXPECT_EQ(port.StopBits(), sbOneStopBit);  // never reached
@@ -308,6 +318,9 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
       peLoadFailed);
+  EXPECT_EQ(lastDetail,
+            "Failed to load settings: not a 4-byte integer value: \"CustomBaudRate\" (registry "
+            "result 13)");
   ASSERT_EQ(key.SetDword("CustomBaudRate", 57600), 0);
   ASSERT_EQ(key.SetValue("Port", RegType::ExpandSz, std::string("COM7\0junk\0", 10)), 0);
   EXPECT_EQ(
@@ -372,6 +385,9 @@ TEST_F(StorageTest, IniRestoreFallsBackToTheCurrentSettings) {
             "Parity=None\r\nFlowControl=None\r\n");
   EXPECT_EQ(ErrorOf([&] { plain.SaveSettings(ssIniFile, root_ + "/missing/dir.ini"); }),
             peStoreFailed);
+  EXPECT_EQ(lastDetail,
+            "Failed to store settings: cannot write key \"Port\" (errno 2, No such file or "
+            "directory)");
   EXPECT_EQ(ErrorOf([&] { plain.SaveSettings(static_cast<TSettingsStore>(7), root_ + "/x.ini"); }),
             0);
   EXPECT_TRUE(fs::exists(root_ + "/x.ini"));  // any store kind but the registry is a file
