@@ -292,6 +292,7 @@ class Parser {
     bool hexText = false;  // text given as hex: UTF-16LE in a version 5 file
     std::size_t openBackslash = HiveSource::kNone;
     std::string comments;
+    bool swallows = false;
   };
 
   bool Fail(std::size_t index, const std::string& message) {
@@ -461,6 +462,7 @@ class Parser {
       bool exact = true;
       HiveSource::Piece& piece = Piece(Kind::Unread, value, index);
       piece.value = charset_.ToAnsi(value.name, name, exact) ? name : std::string();
+      piece.swallows = value.swallows;
       return;
     }
     Store(value, index);
@@ -592,6 +594,7 @@ class Parser {
       s = body.substr(SkipBlanks(body, 0));
       if (!IsHexDigit(s.front())) {
         why = "hex data continues into a line that is not hex data, which is lost with it";
+        value.swallows = true;
         return false;
       }
     }
@@ -679,6 +682,12 @@ class Writer {
     for (std::size_t i = 0; i < pieces_.size(); ++i) {
       if (i == end_) Sections();
       Piece(i);
+      // After data that took in the line below it (perhaps another key's line), the key is
+      // named again so that the file reads as it means.
+      if (!after_[i].empty() && pieces_[i].swallows) {
+        EndLine();
+        out_ += KeyLine(pieces_[i].key);
+      }
       for (const HiveValue* value : after_[i]) {
         EndLine();
         out_ += RenderValue(*value, charset_, source_.lineEnd);
@@ -800,11 +809,15 @@ class Writer {
       if (!out_.ends_with("\n\n") && !out_.ends_with("\n\r\n") && !out_.ends_with("\r\r")) {
         out_ += source_.lineEnd;
       }
-      out_ += "[" + charset_.FromAnsi(RootName(root_));
-      if (!key->path.empty()) out_ += "\\" + charset_.FromAnsi(key->path);
-      out_ += "]" + source_.lineEnd;
+      out_ += KeyLine(key->path);
       for (const HiveValue* value : values) out_ += RenderValue(*value, charset_, source_.lineEnd);
     }
+  }
+
+  std::string KeyLine(const std::string& path) const {
+    std::string line = "[" + charset_.FromAnsi(RootName(root_));
+    if (!path.empty()) line += "\\" + charset_.FromAnsi(path);
+    return line + "]" + source_.lineEnd;
   }
 
   // A last line without its line end gets one before anything follows it.

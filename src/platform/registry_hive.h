@@ -55,7 +55,8 @@ struct HiveSource {
     bool keyDeletion = false;
     // Hex data continued to the end of the file: the offset of its last backslash in `text`.
     std::size_t openBackslash = kNone;
-    std::string comments;  // blank and comment lines inside continued hex data
+    std::string comments;   // blank and comment lines inside continued hex data
+    bool swallows = false;  // continued hex data that took in a following line and was lost
   };
   HiveEncoding encoding = HiveEncoding::Utf8;
   bool byteOrderMark = false;

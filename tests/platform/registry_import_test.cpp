@@ -141,7 +141,7 @@ TEST_F(RegistrySaveTest, NoNewLineLandsInsideContinuedHexData) {
   // The key's last value continues into a blank line and then a key line, which it swallows.
   Save(kV5 + kKey + "\"H\"=hex:01,\\\r\n\r\n[HKEY_CURRENT_USER\\B]\r\n",
        {{"P", RegType::Sz, std::string("1") + '\0'}},
-       kV5 + kKey + "\"H\"=hex:01,\\\r\n\r\n[HKEY_CURRENT_USER\\B]\r\n\"P\"=\"1\"\r\n",
+       kV5 + kKey + "\"H\"=hex:01,\\\r\n\r\n[HKEY_CURRENT_USER\\B]\r\n" + kKey + "\"P\"=\"1\"\r\n",
        "A|P=1:1\\x00\n");
   // Continued data open at the end of the file is closed before a new key follows it.
   Save(kV5 + "[HKEY_CURRENT_USER\\B]\r\n\"H\"=hex:01,\\\r\n; end\r\n",
