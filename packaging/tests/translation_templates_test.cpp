@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "clocklink/ClockFrames.h"
+#include "platform/system_text.h"
 #include "serial/ComPort.h"
 #include "serial/setup/ComCombo.h"
 #include "serial/setup/ComSetupFrm.h"
@@ -84,7 +86,8 @@ class ScratchRegistry {
 
 }  // namespace
 
-TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCodeSuffix) {
+TEST(PackagingTranslationTemplates,
+     DefaultDomainHoldsThePortErrorsTheirExplanationAndTheErrorTexts) {
   UseNoLanguage();
   std::vector<std::string> offered;
   for (int code = 1; code <= 23; ++code) offered.push_back(tavex::ComErrorText(code));
@@ -98,6 +101,10 @@ TEST(PackagingTranslationTemplates, DefaultDomainHoldsEveryPortErrorTextAndTheCo
   ASSERT_NE(code, std::string::npos) << withCode;
   suffix.replace(code, 4, "%d");
   offered.push_back(suffix);
+  // The explanation below a port error, the system's texts, the other error texts.
+  offered.insert(offered.end(), {tavex::kSystemReportsText, tavex::kFileText});
+  for (const std::string& text : tavex::platform::SystemCodeTexts()) offered.push_back(text);
+  offered.insert(offered.end(), {tavex::kBadDigitText, "Unknown error"});
 
   EXPECT_EQ(ReadMsgids(TAVEX_POT_DIR "/default.pot"), offered);
 }

@@ -5,6 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/catalog.h"
+#include "platform/text_codec.h"
+
 namespace tavex {
 namespace {
 
@@ -192,7 +195,11 @@ int DurationDigit(const StatusReply& reply, int position) {
   if (character.size() == 1 && character[0] >= '0' && character[0] <= '9') {
     return character[0] - '0';
   }
-  throw EConvertError("'" + character + "' is not a valid floating point value");
+  // In the operator's language (text domain "default"), the character as UTF-8 like the rest.
+  std::string text = platform::Translate("default", kBadDigitText);
+  const auto at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, platform::Cp1251ToUtf8(character));
+  throw EConvertError(text);
 }
 
 bool HasDurationDigits(const StatusReply& reply) {

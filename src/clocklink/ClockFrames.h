@@ -89,7 +89,9 @@ bool HasDurationDigits(const StatusReply& reply);
 std::string EchoOf(const std::string& lineImage, bool nulsDropped);
 std::string WithoutEcho(const std::string& received, const std::string& echo);
 
-// The conversion error of a reply digit: "'%s' is not a valid floating point value".
+// The conversion error of a reply digit, translated through the text domain "default"; %s is
+// the character.
+inline constexpr const char* kBadDigitText = "'%s' is not a valid floating point value";
 class EConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -16,6 +16,7 @@
 
 #include "operator/QtLanguage.h"
 #include "operator/RepeatFilter.h"
+#include "platform/catalog.h"
 #include "platform/text_codec.h"
 #include "platform/wall_clock.h"
 #include "serial/ComPort.h"
@@ -83,7 +84,25 @@ QString MessageText(const char* what) {
   return QString::fromStdString(platform::Cp1251ToUtf8(bytes.toStdString()));
 }
 
+// An exception's message and, for a port error, its explanation.
+struct ErrorReport {
+  QString message;
+  QString explanation;
+};
+
+ErrorReport ReportOf(const std::exception& error) {
+  ErrorReport report{MessageText(error.what()), {}};
+  if (const auto* port = dynamic_cast<const EComPort*>(&error)) {
+    report.explanation = QString::fromStdString(port->Explanation());
+  }
+  return report;
+}
+
 }  // namespace
+
+QString UnknownErrorText() {
+  return QString::fromStdString(platform::Translate("default", "Unknown error"));
+}
 
 QString ApplicationTitle() {
   return QStringLiteral("TAVEX - управление часами");
@@ -105,8 +124,9 @@ bool ErrorBoxOpen() {
   return boxOpen;
 }
 
-void ShowError(const QString& message) {
-  const QString text = ErrorBoxText(message);
+void ShowError(const QString& message, const QString& explanation) {
+  QString text = ErrorBoxText(message);
+  if (!explanation.isEmpty()) text += QLatin1Char('\n') + explanation;
   QCoreApplication* app = QCoreApplication::instance();
   if (boxOpen || app == nullptr) {
     PrintOnStandardError(text);
@@ -134,25 +154,28 @@ void SetErrorJournal(ErrorJournal journal) {
 
 void ShowException(const std::exception& error) {
   Journal(MessageWithCauses(error));
-  ShowError(MessageText(error.what()));
+  const ErrorReport report = ReportOf(error);
+  ShowError(report.message, report.explanation);
 }
 
 void InstallDefaultExceptionReporter() {
   SetDefaultExceptionReporter([](const std::exception& error) {
     QCoreApplication* app = QCoreApplication::instance();
-    const QString text = MessageText(error.what());
+    const ErrorReport report = ReportOf(error);
     const std::string detail = MessageWithCauses(error);
     if (app == nullptr) {
-      PrintOnStandardError(ErrorBoxText(text));
+      QString text = ErrorBoxText(report.message);
+      if (!report.explanation.isEmpty()) text += QLatin1Char('\n') + report.explanation;
+      PrintOnStandardError(text);
     } else if (QThread::currentThread() == app->thread()) {
       Journal(detail);
-      ShowError(text);
+      ShowError(report.message, report.explanation);
     } else {
       QMetaObject::invokeMethod(
           app,
-          [text, detail] {
+          [report, detail] {
             Journal(detail);
-            ShowError(text);
+            ShowError(report.message, report.explanation);
           },
           Qt::QueuedConnection);
     }

@@ -21,9 +21,14 @@ QString ErrorBoxText(const QString& message);
 // Shows one error box at a time, from the event loop once the failing handler has returned, so
 // timers keep ticking while it is open; errors raised while a box is open (or due) go to stderr,
 // a text's repeats summarised at most every 10 s and whenever the text changes.
-void ShowError(const QString& message);
-// Shows the error's own message; the journal (see SetErrorJournal) also gets its causes.
+// An error of the port gets, below its own text, the explanation it carries (what the system
+// reports, the file concerned) in the operator's language.
+void ShowError(const QString& message, const QString& explanation = QString());
+// Shows the error's own message with its explanation; the journal (see SetErrorJournal) also
+// gets its causes.
 void ShowException(const std::exception& error);
+// The text of an error that is no exception of ours, in the operator's language.
+QString UnknownErrorText();
 bool ErrorBoxOpen();
 
 // Where an error shown or reported is also kept, as one line "Error: " with the message and
@@ -43,7 +48,7 @@ void Guarded(Handler&& handler) noexcept {
   } catch (const std::exception& error) {
     ShowException(error);
   } catch (...) {
-    ShowError(QStringLiteral("Unknown error"));
+    ShowError(UnknownErrorText());
   }
 }
 

@@ -190,16 +190,23 @@ void ListPorts(const std::string& sysfsTtyDirectory, const std::string& serialLi
   bool registeredPresent = false;
   const platform::Errno scanned =
       platform::ScanSerialDevices(sysfsTtyDirectory, kernelPresent, names);
-  if (scanned != platform::kNoError) throw EComPort(peRegistry, scanned);
+  if (scanned != platform::kNoError) {
+    throw EComPort(peRegistry, scanned).Concerning(sysfsTtyDirectory);
+  }
   if (!serialLinksDirectory.empty()) {
     std::vector<platform::StableSerialName> stable;
     const platform::Errno linked = platform::ScanStableSerialNames(serialLinksDirectory, stable);
-    if (linked != platform::kNoError) throw EComPort(peRegistry, linked);
+    if (linked != platform::kNoError) {
+      throw EComPort(peRegistry, linked).Concerning(serialLinksDirectory);
+    }
     for (platform::StableSerialName& name : stable) names.push_back(std::move(name.path));
   }
   const platform::RegResult listed = ScanRegisteredPorts(registeredPresent, names);
-  if (listed != 0) throw EComPort(peRegistry, listed);
-  if (!kernelPresent && !registeredPresent) throw EComPort(peRegistry, platform::kErrnoNotFound);
+  const std::string hive = platform::HivePath(platform::RegRoot::LocalMachine);
+  if (listed != 0) throw EComPort(peRegistry, listed).Concerning(hive);
+  if (!kernelPresent && !registeredPresent) {
+    throw EComPort(peRegistry, platform::kErrnoNotFound).Concerning(sysfsTtyDirectory);
+  }
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
     return platform::LessNoCase(a, b);
   });

@@ -12,6 +12,7 @@
 #include "platform/catalog.h"
 #include "platform/serial_device.h"
 #include "platform/serial_ports.h"
+#include "platform/system_text.h"
 #include "serial/ComThread.h"
 #include "serial/Handover.h"
 
@@ -118,15 +119,56 @@ EComPort::EComPort(TPortError errorCode)
     : std::runtime_error(ComErrorText(errorCode)), errorCode_(errorCode), systemCode_(-1) {}
 
 EComPort::EComPort(TPortError errorCode, platform::Errno systemCode)
-    : EComPort(errorCode, platform::Value(systemCode), WithCode{}) {}
+    : EComPort(errorCode, platform::Value(systemCode), CodeKind::Errno) {}
 
 EComPort::EComPort(TPortError errorCode, platform::RegResult systemCode)
-    : EComPort(errorCode, platform::Value(systemCode), WithCode{}) {}
+    : EComPort(errorCode, platform::Value(systemCode), CodeKind::Registry) {}
 
-EComPort::EComPort(TPortError errorCode, int systemCode, WithCode)
+EComPort::EComPort(TPortError errorCode, int systemCode, CodeKind kind)
     : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
       errorCode_(errorCode),
-      systemCode_(systemCode) {}
+      systemCode_(systemCode),
+      causeKind_(kind),
+      cause_(systemCode) {}
+
+EComPort& EComPort::CausedBy(platform::Errno code) {
+  causeKind_ = CodeKind::Errno;
+  cause_ = platform::Value(code);
+  return *this;
+}
+
+EComPort& EComPort::CausedBy(platform::RegResult code) {
+  causeKind_ = CodeKind::Registry;
+  cause_ = platform::Value(code);
+  return *this;
+}
+
+EComPort& EComPort::Concerning(std::string file) {
+  file_ = std::move(file);
+  return *this;
+}
+
+std::string EComPort::Explanation() const {
+  // The formats come from a catalogue: only their first "%s" is replaced.
+  const auto filled = [](const char* format, const std::string& value) {
+    std::string text = platform::Translate("default", format);
+    const auto at = text.find("%s");
+    if (at == std::string::npos) return text + " " + value;
+    return text.replace(at, 2, value);
+  };
+  std::string lines;
+  if (causeKind_ != CodeKind::None) {
+    const std::string said = causeKind_ == CodeKind::Errno
+                                 ? platform::DescribeErrno(platform::Errno{cause_})
+                                 : platform::DescribeRegResult(platform::RegResult{cause_});
+    lines += filled(kSystemReportsText, said);
+  }
+  if (!file_.empty()) {
+    if (!lines.empty()) lines += '\n';
+    lines += filled(kFileText, file_);
+  }
+  return lines;
+}
 
 std::string MessageWithCauses(const std::exception& error) {
   std::string text = error.what();

@@ -98,6 +98,11 @@ enum TPortError : std::int32_t {
   peRegistry,            // "Registry error": listing the installed ports
 };
 
+// The two lines of an error's explanation (text domain "default"); %s is what the system
+// reports, and the file.
+inline constexpr const char* kSystemReportsText = "The system reports: %s.";
+inline constexpr const char* kFileText = "File: %s";
+
 // The port's exception: an entry of the message table and the system's code of the failure (an
 // errno value, or a result of the registry store), or -1 when the failure has none.
 class EComPort : public std::runtime_error {
@@ -111,12 +116,27 @@ class EComPort : public std::runtime_error {
   TPortError ErrorCode() const noexcept { return errorCode_; }
   int SystemCode() const noexcept { return systemCode_; }
 
+  // The system's code behind an error whose text shows none (a settings file that cannot be
+  // written): described in Explanation, while SystemCode stays -1 and the text stays as it is.
+  EComPort& CausedBy(platform::Errno code);
+  EComPort& CausedBy(platform::RegResult code);
+  // The file or folder the failure concerns (a settings file, the kernel's device list).
+  EComPort& Concerning(std::string file);
+  const std::string& File() const noexcept { return file_; }
+  // What the operator is told beside the port's own text, in the operator's language (text
+  // domain "default"): what the system reports for the code, and the file concerned, one line
+  // each; empty when there is neither.
+  std::string Explanation() const;
+
  private:
-  struct WithCode {};
-  EComPort(TPortError errorCode, int systemCode, WithCode);
+  enum class CodeKind : unsigned char { None, Errno, Registry };
+  EComPort(TPortError errorCode, int systemCode, CodeKind kind);
 
   TPortError errorCode_;
   int systemCode_;
+  CodeKind causeKind_ = CodeKind::None;
+  int cause_ = 0;
+  std::string file_;
 };
 
 // The message table, translated once when the module starts (text domain "default"); empty for

@@ -31,11 +31,18 @@ std::string CodeText(const ESettingsStore::Code& code) {
 
 // Raises the port's error `errorCode` with `cause` nested in it: the message stays the port's
 // own, and whoever reports the error can name the cause too.
-[[noreturn]] void RaiseWithCause(TPortError errorCode, const std::exception_ptr& cause) {
+// The port's error also names the settings file, and carries the store's code for the operator.
+[[noreturn]] void RaiseWithCause(TPortError errorCode, const std::exception_ptr& cause,
+                                 const std::string& file) {
+  EComPort error(errorCode);
+  error.Concerning(file);
   try {
     std::rethrow_exception(cause);
+  } catch (const ESettingsStore& failure) {
+    std::visit([&error](auto code) { error.CausedBy(code); }, failure.SystemCode());
+    std::throw_with_nested(error);
   } catch (...) {
-    std::throw_with_nested(EComPort(errorCode));
+    std::throw_with_nested(error);
   }
 }
 
@@ -500,6 +507,7 @@ void TCustomComPort::RestoreFromIniFile(IniAccessor& ini) {
 }
 
 void TCustomComPort::SaveSettings(TSettingsStore StoreType, const std::string& StoreTo) {
+  std::string file = StoreTo;
   try {
     if (StoreType == ssRegistry) {
       RegistryAccessor reg;
@@ -507,6 +515,7 @@ void TCustomComPort::SaveSettings(TSettingsStore StoreType, const std::string& S
       // reaches the store.
       reg.HoldWrites();
       OpenSettingsKey(reg, StoreTo, Name());
+      file = platform::HivePath(reg.RootKey);
       try {
         SaveToRegistry(reg);
       } catch (...) {
@@ -523,17 +532,19 @@ void TCustomComPort::SaveSettings(TSettingsStore StoreType, const std::string& S
       ini.UpdateFile();
     }
   } catch (...) {
-    RaiseWithCause(peStoreFailed, std::current_exception());
+    RaiseWithCause(peStoreFailed, std::current_exception(), file);
   }
 }
 
 void TCustomComPort::RestoreSettings(TSettingsStore StoreType, const std::string& StoreFrom) {
   BeginUpdate();
   std::exception_ptr failure;  // the first one
+  std::string file = StoreFrom;
   try {
     if (StoreType == ssRegistry) {
       RegistryAccessor reg;
       OpenSettingsKey(reg, StoreFrom, Name());
+      file = platform::HivePath(reg.RootKey);
       RestoreFromRegistry(reg);
     } else {
       IniAccessor ini(StoreFrom, Name());
@@ -547,7 +558,7 @@ void TCustomComPort::RestoreSettings(TSettingsStore StoreType, const std::string
   } catch (...) {
     if (!failure) failure = std::current_exception();
   }
-  if (failure) RaiseWithCause(peLoadFailed, failure);
+  if (failure) RaiseWithCause(peLoadFailed, failure, file);
 }
 
 }  // namespace tavex

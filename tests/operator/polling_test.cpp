@@ -3,12 +3,15 @@
 // pseudo-terminal: tick handlers driven directly for the logic, and real-time runs for the timing.
 // The window and the simulator keep the computer's time moved to the middle of a minute, so that
 // no minute turns between a clock's answer and the window's judgement of it.
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include <fstream>
+#include <optional>
 
 #include "operator/ErrorHandler.h"
 #include "operator/TForm1.h"
+#include "platform/catalog.h"
 #include "support.h"
 #include "support/fixed_clock.h"
 
@@ -317,7 +320,43 @@ TEST_F(PollingTest, AReadoutWithoutAFreshValueForTwoPeriodsIsShownAsOld) {
   form_.SetReadout(Readout::Clock1Time, "12:35");
   EXPECT_EQ(colour(form_.Label5), lime);
   EXPECT_NE(colour(form_.Label1), lime);
-  form_.SetWallClock(platform::SystemClock());
+  form_.SetWallClock(clock_);
+}
+
+// LANG=ru_RU.UTF-8 with the catalogues the build made, while it lives.
+class RussianLanguage {
+ public:
+  RussianLanguage() {
+    lang_.emplace("LANG", "ru_RU.UTF-8");
+    catalogues_.emplace("TAVEX_LOCALE_DIR", std::string(TAVEX_TEST_BIN_DIR) + "/locale");
+    platform::InitCatalogs();
+  }
+  ~RussianLanguage() {
+    lang_.reset();
+    catalogues_.reset();
+    platform::InitCatalogs();
+  }
+  RussianLanguage(const RussianLanguage&) = delete;
+  RussianLanguage& operator=(const RussianLanguage&) = delete;
+
+ private:
+  std::optional<test::ScopedEnv> lang_, catalogues_;
+};
+
+// The operator's language: the box of a bad duration digit is Russian, title and text.
+TEST_F(PollingTest, ABadDigitIsReportedInRussianUnderARussianLanguage) {
+  RussianLanguage russian;
+  StartClocks({"--fault", "1:bad-digit=12", "--durations", "5533"});
+  Quiet();
+  test::MessageBoxCatcher boxes;
+  form_.Timer1->OnTimer();
+  test::Pump(200);
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text.toStdString(), "«x» — недопустимое числовое значение.");
+  EXPECT_EQ(boxes.boxes[0].title.toStdString(), "TAVEX - управление часами");
+  // No English word: the only Latin letter is the character the clock sent.
+  EXPECT_FALSE(boxes.boxes[0].text.contains(QRegularExpression("[A-Za-z]{2}")));
+  EXPECT_EQ(Text(form_.Label31), "-----");
 }
 
 TEST_F(PollingTest, TheSecondButtonsRunTheSameExchanges) {

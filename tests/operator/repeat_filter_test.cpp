@@ -114,7 +114,11 @@ TEST(ErrorHandler, TheJournalGetsAStoreFailureWithItsCause) {
   EXPECT_EQ(journal, (Lines{"Error: Failed to load settings: cannot read value "
                             "\"CustomBaudRate\" (registry result 2)"}));
   ASSERT_EQ(catcher.boxes.size(), 1u);
-  EXPECT_EQ(catcher.boxes[0].text.toStdString(), "Failed to load settings.");
+  // The box: the port's text, what the system reports and the file concerned.
+  EXPECT_EQ(catcher.boxes[0].text.toStdString(),
+            "Failed to load settings.\nThe system reports: The registry key or value does not "
+            "exist.\nFile: " +
+                registry.Dir() + "/HKEY_LOCAL_MACHINE.reg");
 }
 
 }  // namespace

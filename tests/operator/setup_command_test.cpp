@@ -191,6 +191,10 @@ TEST_F(SetupCommand, PortsThatCannotBeListedShowAnErrorAndPollingGoesOn) {
   ASSERT_EQ(1u, boxes.boxes.size());
   EXPECT_TRUE(boxes.boxes[0].text.startsWith("Registry error"))
       << boxes.boxes[0].text.toStdString();
+  EXPECT_TRUE(
+      boxes.boxes[0].text.contains("\nThe system reports: No such file or directory.\nFile: " +
+                                   QString::fromStdString(KernelTree())))
+      << boxes.boxes[0].text.toStdString();
   EXPECT_EQ(QMessageBox::Critical, boxes.boxes[0].icon);
   EXPECT_TRUE(StoredPortValues().empty()) << "nothing is stored";
   // The cycle starts again as after a setup: the first read-back is due (it has run by now).
@@ -209,7 +213,12 @@ TEST_F(SetupCommand, HiveThatCannotBeWrittenShowsTheStoreErrorAndPollingGoesOn) 
 
   ASSERT_TRUE(script.Ran());
   ASSERT_EQ(1u, boxes.boxes.size());
-  EXPECT_EQ("Failed to store settings.", boxes.boxes[0].text);
+  // The port's own text, then what the system reports and the file it concerns.
+  const QStringList lines = boxes.boxes[0].text.split(QLatin1Char('\n'));
+  ASSERT_EQ(3, lines.size()) << boxes.boxes[0].text.toStdString();
+  EXPECT_EQ("Failed to store settings.", lines[0]);
+  EXPECT_TRUE(lines[1].startsWith("The system reports: ")) << lines[1].toStdString();
+  EXPECT_EQ("File: " + QString::fromStdString(hive), lines[2]);
   std::string kept(std::filesystem::file_size(hive), '\0');
   std::ifstream(hive, std::ios::binary)
       .read(kept.data(), static_cast<std::streamsize>(kept.size()));
@@ -263,8 +272,9 @@ TEST_F(SetupCommand, AStoreThatFailsIsReportedAndTheReadBacksGoOn) {
   test::Pump(1200);
 
   ASSERT_EQ(1u, boxes.boxes.size());
-  const QString text = boxes.boxes[0].text;
-  EXPECT_TRUE(text.startsWith("Failed to store settings")) << text.toStdString();
+  EXPECT_EQ("Failed to store settings.\nThe system reports: File too large.\nFile: " +
+                QString::fromStdString(platform::HivePath(platform::RegRoot::LocalMachine)),
+            boxes.boxes[0].text);
   EXPECT_EQ(1u, sim.Frames().size()) << "the read-back after the box";
   EXPECT_TRUE(form_.Timer1->Enabled());
   EXPECT_NE("--:--", form_.Label5->text().toStdString());

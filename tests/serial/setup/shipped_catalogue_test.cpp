@@ -48,6 +48,18 @@ TEST_F(ShippedCatalogue, RussianDialogAndErrorTexts) {
   EXPECT_STREQ(EComPort(peOpenFailed, platform::Errno{13}).what(),
                "Не удаётся открыть COM-порт (код системной ошибки: 13)");
   EXPECT_EQ(platform::Translate("default", "Registry error"), "Ошибка реестра");
+
+  // Below the port's text, what the system reports and the file, in Russian too.
+  EXPECT_EQ(EComPort(peReadFailed, platform::Errno{5}).Explanation(),
+            "Система сообщает: Ошибка ввода-вывода.");
+  EXPECT_EQ(EComPort(peStoreFailed)
+                .CausedBy(platform::Errno{28})
+                .Concerning("/etc/tavex/HKEY_LOCAL_MACHINE.reg")
+                .Explanation(),
+            "Система сообщает: На устройстве не осталось свободного места.\n"
+            "Файл: /etc/tavex/HKEY_LOCAL_MACHINE.reg");
+  EXPECT_EQ(EComPort(peRegistry, platform::RegResult{4321}).Explanation(),
+            "Система сообщает: Системная ошибка 4321.");
 }
 
 TEST_F(ShippedCatalogue, EnglishWithoutALanguage) {
