@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QString>
 #include <cstdio>
-#include <iterator>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -126,18 +125,25 @@ constexpr const char* kTipPressure =
     "давление отображаться на часах не будет.";
 constexpr const char* kTipSetTime = "Установка времени";
 
-// ---- The window's controls, as a table: name, kind, parent, position, size, text ----
+// ---- The window's controls, as one table: each control's name, parent, kind, place, texts and
+// role, in the order of creation. The keyboard order is not written here: it follows from where
+// the spin controls and buttons sit (TKeyGate).
 
-enum class Kind { Caption, Readout, FixedPitchReadout, Spin, Button, Group };
+enum class Kind {
+  Caption,
+  Readout,
+  FixedPitchReadout,
+  Spin,
+  Button,
+  Group,
+  StatusBar,
+  FailureLine,
+  Log
+};
 
 // The form member that holds a control.
 using Slot = std::variant<QLabel * TForm1::*, TSpinEdit * TForm1::*, QPushButton * TForm1::*,
-                          QGroupBox * TForm1::*>;
-
-struct Bound {
-  const char* name;
-  Slot slot;
-};
+                          QGroupBox * TForm1::*, TStatusBar * TForm1::*, TLogMemo * TForm1::*>;
 
 // How a control looks, wherever it sits.
 struct Shape {
@@ -145,7 +151,7 @@ struct Shape {
   QRect place;           // left, top, width, height; width and height 0: sized to its text
   const char* text;      // caption, title or initial text; nullptr for a spin
   const char* tooltip;   // nullptr: none
-  int minimum, maximum;  // a spin's range
+  int minimum, maximum;  // a spin's range; a status bar's two panel widths
 };
 
 constexpr Shape Caption(int left, int top, const char* text) {
@@ -169,127 +175,171 @@ constexpr Shape Button(QRect place, const char* text, const char* tooltip = null
 constexpr Shape Group(QRect place, const char* title) {
   return {Kind::Group, place, title, nullptr, 0, 0};
 }
+constexpr Shape StatusBar(QRect place, int firstPanel, int secondPanel) {
+  return {Kind::StatusBar, place, nullptr, nullptr, firstPanel, secondPanel};
+}
+constexpr Shape FailureLine(QRect place) {
+  return {Kind::FailureLine, place, nullptr, nullptr, 0, 0};
+}
+constexpr Shape Log(QRect place) {
+  return {Kind::Log, place, nullptr, nullptr, 0, 0};
+}
+
+// What a control is to the exchanges and to the operator's clicks.
+enum class Does { Nothing, Correction, Duration, Brightness, ShowsReadout, Click };
+
+using Handler = void (TForm1::*)(QObject*);
+
+struct Role {
+  Does does;
+  int index;  // Correction: the clock's number; Duration: a DisplayItem; ShowsReadout: a Readout
+  Handler onClick;
+};
+
+constexpr Role kNoRole{Does::Nothing, 0, nullptr};
+constexpr Role CorrectionOf(int clockNumber) {
+  return {Does::Correction, clockNumber, nullptr};
+}
+// A duration spin: a change sends the configuration 5 s later (StartSEND).
+constexpr Role DurationOf(DisplayItem item) {
+  return {Does::Duration, static_cast<int>(item), nullptr};
+}
+// The brightness spin: a change sends the configuration at once.
+constexpr Role kBrightness{Does::Brightness, 0, nullptr};
+constexpr Role Shows(Readout readout) {
+  return {Does::ShowsReadout, static_cast<int>(readout), nullptr};
+}
+constexpr Role Clicks(Handler handler) {
+  return {Does::Click, 0, handler};
+}
 
 struct ControlRow {
-  Bound control;
+  const char* name;
+  Slot slot;
   QGroupBox* TForm1::*parent;  // nullptr: the window itself
   Shape shape;
+  Role role;
 };
+
+// A control's object name and its form member, from the member's name.
+#define TAVEX_CONTROL(member) #member, &TForm1::member
 
 constexpr QGroupBox* TForm1::*kWindow = nullptr;
 
-// The controls up to the groups of clocks 2-4, in the order of creation: the three captions
-// first, so that GroupBox3 lies over them.
-const ControlRow kUpperControls[] = {
-    {{"Label16", &TForm1::Label16}, kWindow, Caption(16, 20, "Коррекция времени")},
-    {{"Label15", &TForm1::Label15}, kWindow, Caption(165, 20, "Время")},
-    {{"Label10", &TForm1::Label10}, kWindow, Caption(277, 20, "Температура")},
-    {{"GroupBox3", &TForm1::GroupBox3}, kWindow, Group({0, 0, 585, 393}, "Состояние часов")},
-    {{"Label12", &TForm1::Label12}, &TForm1::GroupBox3, Caption(224, 16, "Системное время и дата")},
-    {{"Label9", &TForm1::Label9}, &TForm1::GroupBox3, ReadoutLabel({192, 40, 193, 26}, "  ")},
-    {{"GroupBox1", &TForm1::GroupBox1}, &TForm1::GroupBox3, Group({32, 80, 513, 169}, "Часы №1")},
-    {{"Label13", &TForm1::Label13}, &TForm1::GroupBox1, Caption(24, 16, "Коррекция +/- часов")},
-    {{"RxSpinEdit1", &TForm1::RxSpinEdit1},
-     &TForm1::GroupBox1,
-     Spin({48, 41, 41, 24}, -9, 9, kTipCorrection)},
-    {{"Label14", &TForm1::Label14}, &TForm1::GroupBox1, Caption(173, 16, "Время")},
-    {{"Label5", &TForm1::Label5}, &TForm1::GroupBox1, ReadoutLabel({144, 39, 89, 26}, "")},
-    {{"Label7", &TForm1::Label7}, &TForm1::GroupBox1, Caption(277, 16, "Температура")},
-    {{"Label1", &TForm1::Label1},
-     &TForm1::GroupBox1,
-     FixedPitchReadoutLabel({272, 39, 89, 26}, " ")},
-    {{"Label32", &TForm1::Label32}, &TForm1::GroupBox1, Caption(421, 16, "Давление")},
-    {{"Label31", &TForm1::Label31},
-     &TForm1::GroupBox1,
-     FixedPitchReadoutLabel({400, 39, 89, 26}, " ")},
-    {{"Label27", &TForm1::Label27}, &TForm1::GroupBox1, Caption(112, 88, "Время")},
-    {{"RxSpinEdit6", &TForm1::RxSpinEdit6},
-     &TForm1::GroupBox1,
-     Spin({168, 81, 41, 24}, 0, 9, kTipTime)},
-    {{"Label29", &TForm1::Label29}, &TForm1::GroupBox1, Caption(112, 128, "Дата")},
-    {{"RxSpinEdit7", &TForm1::RxSpinEdit7},
-     &TForm1::GroupBox1,
-     Spin({168, 121, 41, 24}, 0, 9, kTipDate)},
-    {{"RxSpinEdit8", &TForm1::RxSpinEdit8},
-     &TForm1::GroupBox1,
-     Spin({296, 81, 41, 24}, 0, 9, kTipTemperature)},
-    {{"Label28", &TForm1::Label28}, &TForm1::GroupBox1, Caption(280, 120, "Температура")},
-    {{"RxSpinEdit9", &TForm1::RxSpinEdit9},
-     &TForm1::GroupBox1,
-     Spin({424, 81, 41, 24}, 0, 9, kTipPressure)},
-    {{"Label30", &TForm1::Label30}, &TForm1::GroupBox1, Caption(416, 120, "Давление")},
-    {{"Label33", &TForm1::Label33}, &TForm1::GroupBox1, Caption(40, 256, "Яркость")},
-    {{"RxSpinEdit10", &TForm1::RxSpinEdit10}, &TForm1::GroupBox1, Spin({120, 249, 41, 24}, 0, 9)},
-    {{"lbl1", &TForm1::lbl1},
-     &TForm1::GroupBox3,
-     FixedSizeCaption({304, 296, 276, 13}, "TAVEX: support@tavex.example")},
-    {{"Label26", &TForm1::Label26},
-     &TForm1::GroupBox3,
-     Caption(240, 368, "Период опроса часов  (сек)")},
+// The three captions come first, so that GroupBox3 lies over them; the groups of clocks 2-4 lie
+// below GroupBox3's bottom edge.
+const ControlRow kControls[] = {
+    {TAVEX_CONTROL(Label16), kWindow, Caption(16, 20, "Коррекция времени"), kNoRole},
+    {TAVEX_CONTROL(Label15), kWindow, Caption(165, 20, "Время"), kNoRole},
+    {TAVEX_CONTROL(Label10), kWindow, Caption(277, 20, "Температура"), kNoRole},
+    {TAVEX_CONTROL(GroupBox3), kWindow, Group({0, 0, 585, 393}, "Состояние часов"), kNoRole},
+    {TAVEX_CONTROL(Label12), &TForm1::GroupBox3, Caption(224, 16, "Системное время и дата"),
+     kNoRole},
+    {TAVEX_CONTROL(Label9), &TForm1::GroupBox3, ReadoutLabel({192, 40, 193, 26}, "  "), kNoRole},
+    {TAVEX_CONTROL(GroupBox1), &TForm1::GroupBox3, Group({32, 80, 513, 169}, "Часы №1"), kNoRole},
+    {TAVEX_CONTROL(Label13), &TForm1::GroupBox1, Caption(24, 16, "Коррекция +/- часов"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit1), &TForm1::GroupBox1, Spin({48, 41, 41, 24}, -9, 9, kTipCorrection),
+     CorrectionOf(1)},
+    {TAVEX_CONTROL(Label14), &TForm1::GroupBox1, Caption(173, 16, "Время"), kNoRole},
+    {TAVEX_CONTROL(Label5), &TForm1::GroupBox1, ReadoutLabel({144, 39, 89, 26}, ""),
+     Shows(Readout::Clock1Time)},
+    {TAVEX_CONTROL(Label7), &TForm1::GroupBox1, Caption(277, 16, "Температура"), kNoRole},
+    {TAVEX_CONTROL(Label1), &TForm1::GroupBox1, FixedPitchReadoutLabel({272, 39, 89, 26}, " "),
+     Shows(Readout::Clock1Temperature)},
+    {TAVEX_CONTROL(Label32), &TForm1::GroupBox1, Caption(421, 16, "Давление"), kNoRole},
+    {TAVEX_CONTROL(Label31), &TForm1::GroupBox1, FixedPitchReadoutLabel({400, 39, 89, 26}, " "),
+     Shows(Readout::Clock1Pressure)},
+    {TAVEX_CONTROL(Label27), &TForm1::GroupBox1, Caption(112, 88, "Время"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit6), &TForm1::GroupBox1, Spin({168, 81, 41, 24}, 0, 9, kTipTime),
+     DurationOf(DisplayItem::Time)},
+    {TAVEX_CONTROL(Label29), &TForm1::GroupBox1, Caption(112, 128, "Дата"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit7), &TForm1::GroupBox1, Spin({168, 121, 41, 24}, 0, 9, kTipDate),
+     DurationOf(DisplayItem::Date)},
+    {TAVEX_CONTROL(RxSpinEdit8), &TForm1::GroupBox1, Spin({296, 81, 41, 24}, 0, 9, kTipTemperature),
+     DurationOf(DisplayItem::Temperature)},
+    {TAVEX_CONTROL(Label28), &TForm1::GroupBox1, Caption(280, 120, "Температура"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit9), &TForm1::GroupBox1, Spin({424, 81, 41, 24}, 0, 9, kTipPressure),
+     DurationOf(DisplayItem::Pressure)},
+    {TAVEX_CONTROL(Label30), &TForm1::GroupBox1, Caption(416, 120, "Давление"), kNoRole},
+    {TAVEX_CONTROL(Label33), &TForm1::GroupBox1, Caption(40, 256, "Яркость"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit10), &TForm1::GroupBox1, Spin({120, 249, 41, 24}, 0, 9), kBrightness},
+    {TAVEX_CONTROL(lbl1), &TForm1::GroupBox3,
+     FixedSizeCaption({304, 296, 276, 13}, "TAVEX: support@tavex.example"), kNoRole},
+    {TAVEX_CONTROL(Label26), &TForm1::GroupBox3, Caption(240, 368, "Период опроса часов  (сек)"),
+     kNoRole},
+
+    {TAVEX_CONTROL(GroupBox2), &TForm1::GroupBox3, Group({8, 408, 385, 81}, "Часы №2"), kNoRole},
+    {TAVEX_CONTROL(Label17), &TForm1::GroupBox2, Caption(24, 16, "Коррекция +/- часов"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit2), &TForm1::GroupBox2, Spin({48, 41, 41, 24}, -12, 12),
+     CorrectionOf(2)},
+    {TAVEX_CONTROL(Label18), &TForm1::GroupBox2, Caption(173, 16, "Время"), kNoRole},
+    {TAVEX_CONTROL(Label6), &TForm1::GroupBox2, ReadoutLabel({144, 39, 89, 26}, "  "),
+     Shows(Readout::Clock2Time)},
+    {TAVEX_CONTROL(Label19), &TForm1::GroupBox2, Caption(277, 16, "Температура"), kNoRole},
+    {TAVEX_CONTROL(Label11), &TForm1::GroupBox2, ReadoutLabel({272, 39, 89, 26}, "  "),
+     Shows(Readout::Clock2Temperature)},
+
+    {TAVEX_CONTROL(GroupBox4), &TForm1::GroupBox3, Group({16, 424, 385, 81}, "Часы №3"), kNoRole},
+    {TAVEX_CONTROL(Label4), &TForm1::GroupBox4, Caption(24, 16, "Коррекция +/- часов"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit3), &TForm1::GroupBox4, Spin({48, 41, 41, 24}, -12, 12),
+     CorrectionOf(3)},
+    {TAVEX_CONTROL(Label8), &TForm1::GroupBox4, Caption(173, 16, "Время"), kNoRole},
+    {TAVEX_CONTROL(Label3), &TForm1::GroupBox4, ReadoutLabel({144, 39, 89, 26}, "  "),
+     Shows(Readout::Clock3Time)},
+    {TAVEX_CONTROL(Label20), &TForm1::GroupBox4, Caption(277, 16, "Температура"), kNoRole},
+    {TAVEX_CONTROL(Label2), &TForm1::GroupBox4, ReadoutLabel({272, 39, 89, 26}, "  "),
+     Shows(Readout::Clock3Temperature)},
+
+    {TAVEX_CONTROL(GroupBox5), &TForm1::GroupBox3, Group({8, 464, 385, 81}, "Часы №4"), kNoRole},
+    {TAVEX_CONTROL(Label23), &TForm1::GroupBox5, Caption(24, 16, "Коррекция +/- часов"), kNoRole},
+    {TAVEX_CONTROL(RxSpinEdit4), &TForm1::GroupBox5, Spin({48, 41, 41, 24}, -12, 12),
+     CorrectionOf(4)},
+    {TAVEX_CONTROL(Label24), &TForm1::GroupBox5, Caption(173, 16, "Время"), kNoRole},
+    {TAVEX_CONTROL(Label22), &TForm1::GroupBox5, ReadoutLabel({144, 39, 89, 26}, "  "),
+     Shows(Readout::Clock4Time)},
+    {TAVEX_CONTROL(Label25), &TForm1::GroupBox5, Caption(277, 16, "Температура"), kNoRole},
+    {TAVEX_CONTROL(Label21), &TForm1::GroupBox5, ReadoutLabel({272, 39, 89, 26}, "  "),
+     Shows(Readout::Clock4Temperature)},
+
+    {TAVEX_CONTROL(Button2), kWindow,
+     Button({88, 264, 137, 25}, "Настроить COM - порт.", "Настройка порта"),
+     Clicks(&TForm1::Button2Click)},
+    {TAVEX_CONTROL(Button1), kWindow, Button({416, 264, 81, 25}, "Выход", "Выйти из программы"),
+     Clicks(&TForm1::Button1Click)},
+    {TAVEX_CONTROL(Button3), kWindow, Button({16, 520, 81, 25}, "Часы 1", kTipSetTime),
+     Clicks(&TForm1::Button3Click)},
+    {TAVEX_CONTROL(Button4), kWindow, Button({104, 520, 81, 25}, "Часы 2"),
+     Clicks(&TForm1::Button4Click)},
+    {TAVEX_CONTROL(Button5), kWindow, Button({192, 520, 81, 25}, "Часы3"),
+     Clicks(&TForm1::Button5Click)},
+    {TAVEX_CONTROL(Button6), kWindow, Button({280, 520, 75, 25}, "Часы4"),
+     Clicks(&TForm1::Button6Click)},
+    {TAVEX_CONTROL(Button7), kWindow, Button({448, 416, 75, 25}, "Часы4"),
+     Clicks(&TForm1::Button6Click)},
+    {TAVEX_CONTROL(Button8), kWindow, Button({448, 456, 81, 25}, "Часы 1", kTipSetTime),
+     Clicks(&TForm1::Button3Click)},
+    {TAVEX_CONTROL(Button9), kWindow, Button({424, 496, 121, 25}, "Читаю задержки", kTipSetTime),
+     Clicks(&TForm1::Button9Click)},
+
+    // Two empty panels; its simple text reports a port that failed to open.
+    {TAVEX_CONTROL(StatusBar1), kWindow, StatusBar({0, 552, 433, 17}, 200, 50), kNoRole},
+    // The status bar lies below the start size; the reason for a port failure is shown also in
+    // the free strip between clock 1's group and the buttons, in red.
+    {TAVEX_CONTROL(PortFailure), &TForm1::GroupBox3, FailureLine({32, 249, 513, 15}), kNoRole},
+    {TAVEX_CONTROL(Memo1), kWindow, Log({704, 8, 169, 465}), kNoRole},
 };
 
-// The groups of clocks 2-4 share one layout: correction caption and spin, time caption and
-// readout, temperature caption and readout.
-const Shape kClockGroupLayout[] = {
-    Caption(24, 16, "Коррекция +/- часов"),
-    Spin({48, 41, 41, 24}, -12, 12),
-    Caption(173, 16, "Время"),
-    ReadoutLabel({144, 39, 89, 26}, "  "),
-    Caption(277, 16, "Температура"),
-    ReadoutLabel({272, 39, 89, 26}, "  "),
-};
+#undef TAVEX_CONTROL
 
-struct ClockGroupRow {
-  Bound group;
-  Shape shape;
-  Bound controls[std::size(kClockGroupLayout)];
-};
-
-const ClockGroupRow kClockGroups[] = {
-    {{"GroupBox2", &TForm1::GroupBox2},
-     Group({8, 408, 385, 81}, "Часы №2"),
-     {{"Label17", &TForm1::Label17},
-      {"RxSpinEdit2", &TForm1::RxSpinEdit2},
-      {"Label18", &TForm1::Label18},
-      {"Label6", &TForm1::Label6},
-      {"Label19", &TForm1::Label19},
-      {"Label11", &TForm1::Label11}}},
-    {{"GroupBox4", &TForm1::GroupBox4},
-     Group({16, 424, 385, 81}, "Часы №3"),
-     {{"Label4", &TForm1::Label4},
-      {"RxSpinEdit3", &TForm1::RxSpinEdit3},
-      {"Label8", &TForm1::Label8},
-      {"Label3", &TForm1::Label3},
-      {"Label20", &TForm1::Label20},
-      {"Label2", &TForm1::Label2}}},
-    {{"GroupBox5", &TForm1::GroupBox5},
-     Group({8, 464, 385, 81}, "Часы №4"),
-     {{"Label23", &TForm1::Label23},
-      {"RxSpinEdit4", &TForm1::RxSpinEdit4},
-      {"Label24", &TForm1::Label24},
-      {"Label22", &TForm1::Label22},
-      {"Label25", &TForm1::Label25},
-      {"Label21", &TForm1::Label21}}},
-};
-
-// The buttons on the window itself, created after the groups.
-const ControlRow kButtons[] = {
-    {{"Button2", &TForm1::Button2},
-     kWindow,
-     Button({88, 264, 137, 25}, "Настроить COM - порт.", "Настройка порта")},
-    {{"Button1", &TForm1::Button1},
-     kWindow,
-     Button({416, 264, 81, 25}, "Выход", "Выйти из программы")},
-    {{"Button3", &TForm1::Button3}, kWindow, Button({16, 520, 81, 25}, "Часы 1", kTipSetTime)},
-    {{"Button4", &TForm1::Button4}, kWindow, Button({104, 520, 81, 25}, "Часы 2")},
-    {{"Button5", &TForm1::Button5}, kWindow, Button({192, 520, 81, 25}, "Часы3")},
-    {{"Button6", &TForm1::Button6}, kWindow, Button({280, 520, 75, 25}, "Часы4")},
-    {{"Button7", &TForm1::Button7}, kWindow, Button({448, 416, 75, 25}, "Часы4")},
-    {{"Button8", &TForm1::Button8}, kWindow, Button({448, 456, 81, 25}, "Часы 1", kTipSetTime)},
-    {{"Button9", &TForm1::Button9},
-     kWindow,
-     Button({424, 496, 121, 25}, "Читаю задержки", kTipSetTime)},
-};
+QLabel* MakeFailureLine(QWidget* parent, const char* name, QRect geometry) {
+  auto* line = Named(new QLabel(parent), name);
+  line->setGeometry(geometry);
+  line->setAlignment(Qt::AlignCenter);
+  QPalette palette = line->palette();
+  palette.setColor(QPalette::WindowText, QColor(0xC0, 0x00, 0x00));
+  line->setPalette(palette);
+  return line;
+}
 
 // A control of the given shape, named, on `parent`.
 QWidget* Create(const Shape& shape, QWidget* parent, const char* name) {
@@ -307,27 +357,44 @@ QWidget* Create(const Shape& shape, QWidget* parent, const char* name) {
       return MakeSpin(parent, name, shape.minimum, shape.maximum, place, shape.tooltip);
     case Kind::Button:
       return MakeButton(parent, name, shape.text, place, shape.tooltip);
+    case Kind::StatusBar: {
+      auto* bar = Named(new TStatusBar({shape.minimum, shape.maximum}, parent), name);
+      bar->setGeometry(place);
+      return bar;
+    }
+    case Kind::FailureLine:
+      return MakeFailureLine(parent, name, place);
+    case Kind::Log: {
+      auto* log = Named(new TLogMemo(parent), name);
+      log->setGeometry(place);
+      return log;
+    }
     case Kind::Group:
       break;
   }
   return MakeGroup(parent, name, shape.text, place);
 }
 
-// Creates the control and stores it in its member of the form.
-QWidget* Place(TForm1& form, const Bound& control, const Shape& shape, QWidget* parent) {
-  QWidget* widget = Create(shape, parent, control.name);
+// Creates the control on its parent and stores it in its member of the form.
+QWidget* Place(TForm1& form, const ControlRow& row) {
+  QWidget* parent = row.parent == nullptr ? &form : static_cast<QWidget*>(form.*row.parent);
+  QWidget* widget = Create(row.shape, parent, row.name);
   std::visit(
       [&form, widget](auto member) {
         using Control = std::remove_pointer_t<std::remove_reference_t<decltype(form.*member)>>;
         form.*member = qobject_cast<Control*>(widget);
       },
-      control.slot);
+      row.slot);
   return widget;
 }
 
-void Place(TForm1& form, const ControlRow& row) {
-  QWidget* parent = row.parent == nullptr ? &form : static_cast<QWidget*>(form.*row.parent);
-  Place(form, row.control, row.shape, parent);
+// Clock 1's readouts, polled every period, in the order of the form's readout ages.
+constexpr Readout kPolled[] = {Readout::Clock1Time, Readout::Clock1Temperature,
+                               Readout::Clock1Pressure};
+
+// The control a row created.
+QWidget* ControlOf(const TForm1& form, const ControlRow& row) {
+  return std::visit([&form](auto member) -> QWidget* { return form.*member; }, row.slot);
 }
 
 std::string TwoDigits(int value) {
@@ -398,28 +465,27 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateControls() {
-  for (const ControlRow& row : kUpperControls) Place(*this, row);
-  for (const ClockGroupRow& clock : kClockGroups) {
-    QWidget* group = Place(*this, clock.group, clock.shape, GroupBox3);
-    for (std::size_t i = 0; i < std::size(kClockGroupLayout); ++i) {
-      Place(*this, clock.controls[i], kClockGroupLayout[i], group);
+  for (const ControlRow& row : kControls) {
+    QWidget* widget = Place(*this, row);
+    const Role& role = row.role;
+    switch (role.does) {
+      case Does::Correction:
+        corrections_[role.index - 1] = qobject_cast<TSpinEdit*>(widget);
+        break;
+      case Does::Duration:
+        durations_[role.index] = qobject_cast<TSpinEdit*>(widget);
+        break;
+      case Does::Brightness:
+        brightness_ = qobject_cast<TSpinEdit*>(widget);
+        break;
+      case Does::ShowsReadout:
+        readouts_[role.index] = qobject_cast<QLabel*>(widget);
+        break;
+      case Does::Click:
+      case Does::Nothing:
+        break;
     }
   }
-  for (const ControlRow& row : kButtons) Place(*this, row);
-
-  StatusBar1 = Named(new TStatusBar({200, 50}, this), "StatusBar1");
-  StatusBar1->setGeometry(0, 552, 433, 17);
-  // The status bar lies below the start size; the reason for a port failure is shown also in the
-  // free strip between clock 1's group and the buttons, centred under the readouts, in red.
-  PortFailure = Named(new QLabel(GroupBox3), "PortFailure");
-  PortFailure->setGeometry(GroupBox1->x(), GroupBox1->geometry().bottom() + 1, GroupBox1->width(),
-                           Button2->y() - GroupBox1->geometry().bottom() - 1);
-  PortFailure->setAlignment(Qt::AlignCenter);
-  QPalette failurePalette = PortFailure->palette();
-  failurePalette.setColor(QPalette::WindowText, QColor(0xC0, 0x00, 0x00));
-  PortFailure->setPalette(failurePalette);
-  Memo1 = Named(new TLogMemo(this), "Memo1");
-  Memo1->setGeometry(704, 8, 169, 465);
 
   Timer1 = Named(new TTimer(10000, this), "Timer1");
   Timer2 = Named(new TTimer(5000, this), "Timer2");
@@ -436,29 +502,27 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::WireEvents() {
-  const auto onClick = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
-    connect(button, &QPushButton::clicked, this,
-            [this, button, handler] { Guarded([&] { (this->*handler)(button); }); });
-  };
-  onClick(Button1, &TForm1::Button1Click);
-  onClick(Button2, &TForm1::Button2Click);
-  onClick(Button3, &TForm1::Button3Click);
-  onClick(Button4, &TForm1::Button4Click);
-  onClick(Button5, &TForm1::Button5Click);
-  onClick(Button6, &TForm1::Button6Click);
-  onClick(Button7, &TForm1::Button6Click);
-  onClick(Button8, &TForm1::Button3Click);
-  onClick(Button9, &TForm1::Button9Click);
-
-  const auto onChange = [this](TSpinEdit* spin, void (TForm1::*handler)(QObject*)) {
-    connect(spin, &QSpinBox::valueChanged, this,
-            [this, spin, handler] { Guarded([&] { (this->*handler)(spin); }); });
-  };
-  onChange(RxSpinEdit6, &TForm1::StartSEND);
-  onChange(RxSpinEdit7, &TForm1::StartSEND);
-  onChange(RxSpinEdit8, &TForm1::StartSEND);
-  onChange(RxSpinEdit9, &TForm1::StartSEND);
-  onChange(RxSpinEdit10, &TForm1::Button3Click);
+  for (const ControlRow& row : kControls) {
+    QWidget* control = ControlOf(*this, row);
+    Handler handler = nullptr;
+    switch (row.role.does) {
+      case Does::Click:
+        handler = row.role.onClick;
+        connect(qobject_cast<QPushButton*>(control), &QPushButton::clicked, this,
+                [this, control, handler] { Guarded([&] { (this->*handler)(control); }); });
+        break;
+      case Does::Duration:
+      case Does::Brightness:
+        handler = row.role.does == Does::Duration ? &TForm1::StartSEND : &TForm1::Button3Click;
+        connect(qobject_cast<QSpinBox*>(control), &QSpinBox::valueChanged, this,
+                [this, control, handler] { Guarded([&] { (this->*handler)(control); }); });
+        break;
+      case Does::Correction:
+      case Does::ShowsReadout:
+      case Does::Nothing:
+        break;
+    }
+  }
 
   const auto onTick = [this](TTimer* timer, void (TForm1::*handler)(QObject*)) {
     timer->OnTimer = [this, timer, handler] { Guarded([&] { (this->*handler)(timer); }); };
@@ -558,30 +622,12 @@ ExchangeOutcome TForm1::Exchange(const ExchangeParams& params) {
 // ---- ClockPanel ----
 
 int TForm1::CorrectionHours(int clockNumber) const {
-  switch (clockNumber) {
-    case 1:
-      return RxSpinEdit1->value();
-    case 2:
-      return RxSpinEdit2->value();
-    case 3:
-      return RxSpinEdit3->value();
-    default:
-      return RxSpinEdit4->value();
-  }
+  return corrections_[clockNumber >= 1 && clockNumber <= 3 ? clockNumber - 1 : 3]->value();
 }
 
 TSpinEdit* TForm1::DurationControl(DisplayItem item) const {
-  switch (item) {
-    case DisplayItem::Time:
-      return RxSpinEdit6;
-    case DisplayItem::Date:
-      return RxSpinEdit7;
-    case DisplayItem::Temperature:
-      return RxSpinEdit8;
-    case DisplayItem::Pressure:
-      break;
-  }
-  return RxSpinEdit9;
+  const int index = static_cast<int>(item);
+  return durations_[index >= 0 && index < kDisplayItems ? index : kDisplayItems - 1];
 }
 
 int TForm1::DisplayDuration(DisplayItem item) const {
@@ -593,39 +639,16 @@ void TForm1::SetDisplayDuration(DisplayItem item, int seconds) {
 }
 
 int TForm1::Brightness() const {
-  return RxSpinEdit10->value();
+  return brightness_->value();
 }
 
 QLabel* TForm1::LabelOf(Readout readout) const {
-  switch (readout) {
-    case Readout::Clock1Time:
-      return Label5;
-    case Readout::Clock1Temperature:
-      return Label1;
-    case Readout::Clock1Pressure:
-      return Label31;
-    case Readout::Clock2Time:
-      return Label6;
-    case Readout::Clock2Temperature:
-      return Label11;
-    case Readout::Clock3Time:
-      return Label3;
-    case Readout::Clock3Temperature:
-      return Label2;
-    case Readout::Clock4Time:
-      return Label22;
-    case Readout::Clock4Temperature:
-      return Label21;
-    case Readout::None:
-      break;
-  }
-  return nullptr;
+  const int index = static_cast<int>(readout);
+  return index >= 0 && index < kReadouts ? readouts_[index] : nullptr;
 }
 
 void TForm1::SetReadout(Readout readout, const std::string& text) {
   if (QLabel* label = LabelOf(readout)) label->setText(Text(text));
-  constexpr Readout kPolled[] = {Readout::Clock1Time, Readout::Clock1Temperature,
-                                 Readout::Clock1Pressure};
   for (int i = 0; i < 3; ++i) {
     if (readout != kPolled[i]) continue;
     readoutSetNs_[i] = clock_->MonotonicNs();
@@ -636,8 +659,7 @@ void TForm1::SetReadout(Readout readout, const std::string& text) {
 void TForm1::ShowReadoutAge(int index, bool old) {
   if (readoutOld_[index] == old) return;
   readoutOld_[index] = old;
-  QLabel* labels[] = {Label5, Label1, Label31};
-  SetReadoutColour(labels[index], old ? kOldReadoutText : kReadoutText);
+  SetReadoutColour(LabelOf(kPolled[index]), old ? kOldReadoutText : kReadoutText);
 }
 
 // Clock 1 is read every polling period; a readout no exchange has written for longer than two

@@ -151,6 +151,15 @@ class TForm1 : public QWidget, public ClockPanel {
   TSpinEdit* DurationControl(DisplayItem item) const;
   ExchangeOutcome Exchange(const ExchangeParams& params);
 
+  // The controls by their role, filled from the window's control table.
+  static constexpr int kClocks = 4;
+  static constexpr int kDisplayItems = static_cast<int>(DisplayItem::Pressure) + 1;
+  static constexpr int kReadouts = static_cast<int>(Readout::None);
+  TSpinEdit* corrections_[kClocks] = {};  // by clock number - 1
+  TSpinEdit* durations_[kDisplayItems] = {};
+  TSpinEdit* brightness_ = nullptr;
+  QLabel* readouts_[kReadouts] = {};
+
   platform::WallClock* clock_;
   platform::Journal* journal_ = nullptr;
   // Clock 1's polled readouts (time, temperature, pressure): when each was last written by an
