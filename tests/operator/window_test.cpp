@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QWheelEvent>
 #include <set>
+#include <tuple>
 
 #include "operator/ErrorHandler.h"
 #include "operator/TForm1.h"
@@ -23,99 +24,51 @@ class WindowTest : public test::WithApp, public ::testing::Test {
   TForm1 form_;
 };
 
-struct Placed {
-  const char* name;
-  const char* parent;
-  QRect geometry;  // width and height 0: a caption sized to its text
-  const char* text;
-};
+// The window's named controls (the parts Qt adds inside a control have names of its own).
+std::vector<QWidget*> NamedControls(const QWidget& window) {
+  std::vector<QWidget*> controls;
+  for (QWidget* widget : window.findChildren<QWidget*>()) {
+    const QString name = widget->objectName();
+    if (!name.isEmpty() && !name.startsWith(QStringLiteral("qt_"))) controls.push_back(widget);
+  }
+  return controls;
+}
 
-const Placed kPlaced[] = {
-    {"GroupBox3", "Form1", {0, 0, 585, 393}, "Состояние часов"},
-    {"Label12", "GroupBox3", {224, 16, 0, 0}, "Системное время и дата"},
-    {"Label9", "GroupBox3", {192, 40, 193, 26}, "  "},
-    {"GroupBox1", "GroupBox3", {32, 80, 513, 169}, "Часы №1"},
-    {"lbl1", "GroupBox3", {304, 296, 276, 13}, nullptr},
-    {"Label26", "GroupBox3", {240, 368, 0, 0}, "Период опроса часов  (сек)"},
-    {"GroupBox2", "GroupBox3", {8, 408, 385, 81}, "Часы №2"},
-    {"GroupBox4", "GroupBox3", {16, 424, 385, 81}, "Часы №3"},
-    {"GroupBox5", "GroupBox3", {8, 464, 385, 81}, "Часы №4"},
-    {"Label13", "GroupBox1", {24, 16, 0, 0}, "Коррекция +/- часов"},
-    {"RxSpinEdit1", "GroupBox1", {48, 41, 41, 24}, nullptr},
-    {"Label14", "GroupBox1", {173, 16, 0, 0}, "Время"},
-    {"Label5", "GroupBox1", {144, 39, 89, 26}, ""},
-    {"Label7", "GroupBox1", {277, 16, 0, 0}, "Температура"},
-    {"Label1", "GroupBox1", {272, 39, 89, 26}, " "},
-    {"Label32", "GroupBox1", {421, 16, 0, 0}, "Давление"},
-    {"Label31", "GroupBox1", {400, 39, 89, 26}, " "},
-    {"Label27", "GroupBox1", {112, 88, 0, 0}, "Время"},
-    {"RxSpinEdit6", "GroupBox1", {168, 81, 41, 24}, nullptr},
-    {"Label29", "GroupBox1", {112, 128, 0, 0}, "Дата"},
-    {"RxSpinEdit7", "GroupBox1", {168, 121, 41, 24}, nullptr},
-    {"RxSpinEdit8", "GroupBox1", {296, 81, 41, 24}, nullptr},
-    {"Label28", "GroupBox1", {280, 120, 0, 0}, "Температура"},
-    {"RxSpinEdit9", "GroupBox1", {424, 81, 41, 24}, nullptr},
-    {"Label30", "GroupBox1", {416, 120, 0, 0}, "Давление"},
-    {"Label33", "GroupBox1", {40, 256, 0, 0}, "Яркость"},
-    {"RxSpinEdit10", "GroupBox1", {120, 249, 41, 24}, nullptr},
-    {"Label17", "GroupBox2", {24, 16, 0, 0}, "Коррекция +/- часов"},
-    {"RxSpinEdit2", "GroupBox2", {48, 41, 41, 24}, nullptr},
-    {"Label18", "GroupBox2", {173, 16, 0, 0}, "Время"},
-    {"Label6", "GroupBox2", {144, 39, 89, 26}, "  "},
-    {"Label19", "GroupBox2", {277, 16, 0, 0}, "Температура"},
-    {"Label11", "GroupBox2", {272, 39, 89, 26}, "  "},
-    {"Label4", "GroupBox4", {24, 16, 0, 0}, "Коррекция +/- часов"},
-    {"RxSpinEdit3", "GroupBox4", {48, 41, 41, 24}, nullptr},
-    {"Label8", "GroupBox4", {173, 16, 0, 0}, "Время"},
-    {"Label3", "GroupBox4", {144, 39, 89, 26}, "  "},
-    {"Label20", "GroupBox4", {277, 16, 0, 0}, "Температура"},
-    {"Label2", "GroupBox4", {272, 39, 89, 26}, "  "},
-    {"Label23", "GroupBox5", {24, 16, 0, 0}, "Коррекция +/- часов"},
-    {"RxSpinEdit4", "GroupBox5", {48, 41, 41, 24}, nullptr},
-    {"Label24", "GroupBox5", {173, 16, 0, 0}, "Время"},
-    {"Label22", "GroupBox5", {144, 39, 89, 26}, "  "},
-    {"Label25", "GroupBox5", {277, 16, 0, 0}, "Температура"},
-    {"Label21", "GroupBox5", {272, 39, 89, 26}, "  "},
-    {"Label16", "Form1", {16, 20, 0, 0}, "Коррекция времени"},
-    {"Label15", "Form1", {165, 20, 0, 0}, "Время"},
-    {"Label10", "Form1", {277, 20, 0, 0}, "Температура"},
-    {"Button2", "Form1", {88, 264, 137, 25}, "Настроить COM - порт."},
-    {"Button1", "Form1", {416, 264, 81, 25}, "Выход"},
-    {"Button3", "Form1", {16, 520, 81, 25}, "Часы 1"},
-    {"Button4", "Form1", {104, 520, 81, 25}, "Часы 2"},
-    {"Button5", "Form1", {192, 520, 81, 25}, "Часы3"},
-    {"Button6", "Form1", {280, 520, 75, 25}, "Часы4"},
-    {"Button7", "Form1", {448, 416, 75, 25}, "Часы4"},
-    {"Button8", "Form1", {448, 456, 81, 25}, "Часы 1"},
-    {"Button9", "Form1", {424, 496, 121, 25}, "Читаю задержки"},
-    {"StatusBar1", "Form1", {0, 552, 433, 17}, nullptr},
-    {"Memo1", "Form1", {704, 8, 169, 465}, nullptr},
-};
-
-QString TextOf(QWidget* widget) {
-  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
-  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-  if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
+QString TextOf(const QWidget* widget) {
+  if (auto* label = qobject_cast<const QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) return button->text();
+  if (auto* group = qobject_cast<const QGroupBox*>(widget)) return group->title();
   return {};
 }
 
-TEST_F(WindowTest, EveryControlSitsAtItsPlaceWithItsText) {
-  for (const Placed& p : kPlaced) {
-    SCOPED_TRACE(p.name);
-    QWidget* widget = form_.findChild<QWidget*>(QString::fromLatin1(p.name));
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), p.parent);
-    EXPECT_EQ(widget->pos(), p.geometry.topLeft());
-    if (p.geometry.width() > 0) {
-      EXPECT_EQ(widget->size(), p.geometry.size());
-    } else {
-      EXPECT_EQ(widget->size(), widget->sizeHint());  // sized to its text
-    }
-    if (p.text) {
-      EXPECT_EQ(TextOf(widget).toStdString(), p.text);
+QRect InWindow(const QWidget* widget, const QWidget* window) {
+  return {widget->mapTo(window, QPoint(0, 0)), widget->size()};
+}
+
+QGroupBox* GroupTitled(const QWidget& window, const char* title) {
+  for (QGroupBox* group : window.findChildren<QGroupBox*>()) {
+    if (group->title() == QString::fromUtf8(title)) return group;
+  }
+  return nullptr;
+}
+
+// The control of `group` that sits right below the topmost caption reading `caption`.
+QWidget* Below(const QGroupBox* group, const char* caption) {
+  const QLabel* top = nullptr;
+  for (QLabel* label : group->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+    if (label->text() == QString::fromUtf8(caption) && (!top || label->y() < top->y())) {
+      top = label;
     }
   }
-  EXPECT_FALSE(form_.lbl1->text().isEmpty());
+  if (top == nullptr) return nullptr;
+  QWidget* below = nullptr;
+  for (QWidget* widget : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const QRect r = widget->geometry();
+    const bool under = r.top() > top->geometry().bottom() && r.left() <= top->geometry().right() &&
+                       r.right() >= top->geometry().left();
+    if (under && (!below || r.top() < below->y())) below = widget;
+  }
+  return below;
 }
 
 // Whether any part of `widget` can be seen within the window at its current size.
@@ -140,20 +93,120 @@ TEST_F(WindowTest, ShowsTheUpperPartAndRevealsTheRestOnlyWhenEnlarged) {
       "GroupBox3",   "Label12",     "Label9",      "GroupBox1", "lbl1",        "Label13",
       "RxSpinEdit1", "Label14",     "Label5",      "Label7",    "Label1",      "Label32",
       "Label31",     "Label27",     "RxSpinEdit6", "Label29",   "RxSpinEdit7", "RxSpinEdit8",
-      "Label28",     "RxSpinEdit9", "Label30",     "Button2",   "Button1"};
+      "Label28",     "RxSpinEdit9", "Label30",     "Button2",   "Button1",     "PortFailure"};
   const std::set<std::string> revealedWhenEnlarged = {"Label26",    "Button3", "Button4", "Button5",
                                                       "Button6",    "Button7", "Button8", "Button9",
                                                       "StatusBar1", "Memo1"};
-  for (const Placed& p : kPlaced) {
-    QWidget* widget = form_.findChild<QWidget*>(QString::fromLatin1(p.name));
-    EXPECT_EQ(Seen(widget, &form_), seenAtStart.count(p.name) == 1) << p.name;
+  const std::vector<QWidget*> controls = NamedControls(form_);
+  for (QWidget* widget : controls) {
+    const std::string name = widget->objectName().toStdString();
+    EXPECT_EQ(Seen(widget, &form_), seenAtStart.count(name) == 1) << name;
   }
   form_.resize(1000, 700);
-  for (const Placed& p : kPlaced) {
-    QWidget* widget = form_.findChild<QWidget*>(QString::fromLatin1(p.name));
-    const bool expected = seenAtStart.count(p.name) + revealedWhenEnlarged.count(p.name) == 1;
-    EXPECT_EQ(Seen(widget, &form_), expected) << p.name << " enlarged";
+  for (QWidget* widget : controls) {
+    const std::string name = widget->objectName().toStdString();
+    const bool expected = seenAtStart.count(name) + revealedWhenEnlarged.count(name) == 1;
+    EXPECT_EQ(Seen(widget, &form_), expected) << name << " enlarged";
   }
+}
+
+TEST_F(WindowTest, ControlsInSightShowTheirWholeTextAndDoNotOverlap) {
+  form_.show();
+  std::vector<QWidget*> inSight;
+  for (QWidget* widget : NamedControls(form_)) {
+    if (Seen(widget, &form_) && !qobject_cast<QGroupBox*>(widget)) inSight.push_back(widget);
+  }
+  ASSERT_GE(inSight.size(), 15u);
+  for (QWidget* widget : inSight) {
+    const std::string name = widget->objectName().toStdString();
+    EXPECT_TRUE(QRect(QPoint(0, 0), form_.size()).contains(InWindow(widget, &form_))) << name;
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !label->text().trimmed().isEmpty()) {
+      EXPECT_GE(label->width(), label->sizeHint().width()) << name;
+      EXPECT_GE(label->height(), label->sizeHint().height()) << name;
+    }
+    for (QWidget* other : inSight) {
+      if (other == widget) continue;
+      EXPECT_FALSE(InWindow(widget, &form_).intersects(InWindow(other, &form_)))
+          << name << " overlaps " << other->objectName().toStdString();
+    }
+  }
+}
+
+// Each clock's group: its readings show under the captions that name them, its correction is read
+// from the spin control under "Коррекция +/- часов", and the groups of clocks 2-4 are laid out
+// alike.
+TEST_F(WindowTest, EachClockGroupShowsItsReadingsUnderTheirCaptions) {
+  const char* titles[] = {"Часы №1", "Часы №2", "Часы №3", "Часы №4"};
+  const Readout times[] = {Readout::Clock1Time, Readout::Clock2Time, Readout::Clock3Time,
+                           Readout::Clock4Time};
+  const Readout temperatures[] = {Readout::Clock1Temperature, Readout::Clock2Temperature,
+                                  Readout::Clock3Temperature, Readout::Clock4Temperature};
+  for (int clock = 1; clock <= 4; ++clock) {
+    SCOPED_TRACE(clock);
+    QGroupBox* group = GroupTitled(form_, titles[clock - 1]);
+    ASSERT_NE(group, nullptr);
+    const std::string number = std::to_string(clock);
+    form_.SetReadout(times[clock - 1], "12:0" + number);
+    form_.SetReadout(temperatures[clock - 1], "+2" + number);
+    QWidget* time = Below(group, "Время");
+    QWidget* temperature = Below(group, "Температура");
+    ASSERT_TRUE(time && temperature);
+    EXPECT_EQ(TextOf(time).toStdString(), "12:0" + number);
+    EXPECT_EQ(TextOf(temperature).toStdString(), "+2" + number);
+    auto* correction = qobject_cast<TSpinEdit*>(Below(group, "Коррекция +/- часов"));
+    ASSERT_NE(correction, nullptr);
+    correction->setValue(-clock);
+    EXPECT_EQ(form_.CorrectionHours(clock), -clock);
+  }
+  QGroupBox* first = GroupTitled(form_, "Часы №1");
+  form_.SetReadout(Readout::Clock1Pressure, "745");
+  EXPECT_EQ(TextOf(Below(first, "Давление")).toStdString(), "745");
+  form_.SetReadout(Readout::None, "x");  // shown nowhere
+  for (QWidget* widget : NamedControls(form_)) EXPECT_NE(TextOf(widget), QStringLiteral("x"));
+
+  const auto layout = [](const QGroupBox* group) {
+    std::vector<std::tuple<std::string, QRect, QString>> controls;
+    for (QWidget* w : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      controls.emplace_back(w->metaObject()->className(), w->geometry(), TextOf(w));
+    }
+    return controls;
+  };
+  form_.SetReadout(Readout::Clock2Time, "  ");
+  form_.SetReadout(Readout::Clock2Temperature, "  ");
+  for (Readout r : {Readout::Clock3Time, Readout::Clock3Temperature, Readout::Clock4Time,
+                    Readout::Clock4Temperature}) {
+    form_.SetReadout(r, "  ");
+  }
+  const auto second = layout(GroupTitled(form_, "Часы №2"));
+  EXPECT_EQ(second.size(), 6u);
+  EXPECT_EQ(layout(GroupTitled(form_, "Часы №3")), second);
+  EXPECT_EQ(layout(GroupTitled(form_, "Часы №4")), second);
+}
+
+// Clock 1's display durations: each spin control is the one whose tip names what it times.
+TEST_F(WindowTest, EachDisplayDurationIsTheSpinControlItsTipNames) {
+  const std::pair<DisplayItem, const char*> items[] = {
+      {DisplayItem::Time, "длительности отображения времени"},
+      {DisplayItem::Date, "длительности отображения даты"},
+      {DisplayItem::Temperature, "длительности отображения температуры"},
+      {DisplayItem::Pressure, "длительности отображения давления"}};
+  int seconds = 2;
+  for (const auto& [item, tip] : items) {
+    SCOPED_TRACE(tip);
+    std::vector<TSpinEdit*> named;
+    for (TSpinEdit* spin : form_.findChildren<TSpinEdit*>()) {
+      if (spin->toolTip().contains(QString::fromUtf8(tip))) named.push_back(spin);
+    }
+    ASSERT_EQ(named.size(), 1u);
+    form_.SetDisplayDuration(item, seconds);
+    EXPECT_EQ(named[0]->value(), seconds);
+    named[0]->setValue(seconds + 1);
+    EXPECT_EQ(form_.DisplayDuration(item), seconds + 1);
+    ++seconds;
+  }
+  // The brightness has no tip and no place in sight; the exchanges still read it.
+  form_.RxSpinEdit10->setValue(7);
+  EXPECT_EQ(form_.Brightness(), 7);
 }
 
 TEST_F(WindowTest, TooltipsOnlyWhereListed) {
