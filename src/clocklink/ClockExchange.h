@@ -51,7 +51,9 @@ class ClockPanel {
   virtual void SetStatusText(const std::string& text) = 0;
   virtual void AppendLog(const std::string& line) = 0;
   virtual void SetTimerArmed(PollTimer timer, bool armed) = 0;
-  // Opens the port a second time, reporting a failure in a message box; false on failure.
+  // The window's own open of its port, right after the exchange opened it: Open on an open port
+  // does nothing, so this succeeds unless the port was closed meanwhile and cannot be opened
+  // again. A failure is reported in a message box; false then.
   virtual bool TryOpenPort() = 0;
 
  protected:

@@ -21,11 +21,11 @@ struct KindInfo {
   const char* help;
 };
 
-// Reply positions as the fault arguments count them, from 1.
+// Reply positions, counted from 1 as everywhere in the layout.
 constexpr int kReplyLength = static_cast<int>(layout::kStatusReplyLength);
-constexpr int kFirstDuration = static_cast<int>(layout::kReplyDurations) + 1;
+constexpr int kFirstDuration = static_cast<int>(layout::kReplyDurations);
 constexpr int kLastDuration = kFirstDuration + static_cast<int>(layout::kDurationCount) - 1;
-constexpr int kFirstNul = static_cast<int>(layout::kReplyTemperature) + 1;
+constexpr int kFirstNul = static_cast<int>(layout::kReplyTemperature);
 
 constexpr KindInfo kKinds[] = {
     {"silent", FaultKind::Silent, false, 0, 0, "never answers"},

@@ -21,7 +21,7 @@ void FrameReader::Abandon(std::string problem, std::vector<ReceivedFrame>& out) 
   frame.problem = std::move(problem);
   if (frame.bytes.size() >= kAddressLength &&
       frame.bytes.compare(0, kAddressPrefix.size(), kAddressPrefix) == 0) {
-    const char digit = frame.bytes[kClockDigit];
+    const char digit = At(frame.bytes, kClockDigit);
     if (digit >= '1' && digit <= '4') frame.clock = digit - '0';
   }
   out.push_back(std::move(frame));
@@ -120,7 +120,7 @@ void FrameReader::FeedBody(char c, std::vector<ReceivedFrame>& out) {
   if (buffer_.size() < expected_) return;
   ReceivedFrame frame;
   frame.kind = expected_ == kConfigFrameLength ? FrameKind::Config : FrameKind::Time;
-  frame.clock = buffer_[kClockDigit] - '0';
+  frame.clock = At(buffer_, kClockDigit) - '0';
   frame.bytes = std::move(buffer_);
   buffer_.clear();
   CheckFrame(frame);
@@ -140,8 +140,8 @@ namespace {
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
-int TwoDigits(const std::string& s, std::size_t index) {
-  return (s[index] - '0') * 10 + (s[index + 1] - '0');
+int TwoDigits(const std::string& s, std::size_t position) {
+  return (At(s, position) - '0') * 10 + (At(s, position + 1) - '0');
 }
 
 int DaysInMonth(int year, int month) {

@@ -103,7 +103,7 @@ void AppendStatus(std::string& reply, const std::array<int, 4>& durations, int b
   if (const Fault* f = faults.Apply(FaultKind::BadDigit, "bad-digit")) {
     // The argument counts from 1, as the clock's manual numbers the reply's characters.
     const auto position =
-        static_cast<std::size_t>(ArgOr(f, static_cast<int>(layout::kReplyDurations) + 1));
+        static_cast<std::size_t>(ArgOr(f, static_cast<int>(layout::kReplyDurations)));
     if (position <= reply.size()) reply[position - 1] = 'x';
   }
 }
@@ -111,7 +111,8 @@ void AppendStatus(std::string& reply, const std::array<int, 4>& durations, int b
 // 0x00 bytes inside the reply, then a reply cut short.
 void Damage(std::string& reply, AnswerFaults& faults) {
   if (const Fault* f = faults.Apply(FaultKind::NulBytes, "nul")) {
-    const auto first = std::min<std::size_t>(layout::kReplyTemperature, reply.size());
+    // From the temperature's first character on (an index here: its position less one).
+    const auto first = std::min<std::size_t>(layout::kReplyTemperature - 1, reply.size());
     const auto n = std::min(static_cast<std::size_t>(ArgOr(f, 1)), reply.size() - first);
     std::fill_n(reply.begin() + static_cast<std::ptrdiff_t>(first), n, '\0');
   }
@@ -175,7 +176,7 @@ std::int64_t Simulator::LocalSeconds() const {
 // The time a sound frame carries. The year has two digits: take the one nearest to today.
 std::int64_t Simulator::FrameSeconds(const std::string& f) const {
   using namespace layout;
-  const auto two = [&f](std::size_t i) { return Digit(f[i]) * 10 + Digit(f[i + 1]); };
+  const auto two = [&f](std::size_t p) { return Digit(At(f, p)) * 10 + Digit(At(f, p + 1)); };
   const int thisYear = wallClock_.LocalNow().year;
   int year = thisYear - thisYear % 100 + two(kYear);
   if (year > thisYear + 50) year -= 100;
@@ -281,9 +282,9 @@ void Simulator::TakeSettings(std::size_t index, const ReceivedFrame& frame) {
   }
   if (frame.kind == FrameKind::Config) {
     for (std::size_t i = 0; i < layout::kDurationCount; ++i) {
-      durations_[i] = Digit(frame.bytes[layout::kDurations + i]);
+      durations_[i] = Digit(layout::At(frame.bytes, layout::kDurations + i));
     }
-    brightness_ = Digit(frame.bytes[layout::kBrightness]);
+    brightness_ = Digit(layout::At(frame.bytes, layout::kBrightness));
   }
 }
 

@@ -356,7 +356,8 @@ void TCustomComPort::Open() {
       if (syncMethod_ == smWindowSync) {
         notifyTarget_ = std::make_unique<TComNotifyTarget>(*this, Handover());
       }
-      eventThread_ = std::make_unique<TComThread>(*this, events_, syncMethod_, notifyTarget_.get());
+      eventThread_ =
+          std::make_unique<TComThread>(*this, *device_, events_, syncMethod_, notifyTarget_.get());
     } catch (...) {
       // Without its event thread the port would look open but never notify: undo the open.
       notifyTarget_.reset();

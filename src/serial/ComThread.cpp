@@ -97,17 +97,18 @@ void TComNotifyTarget::Handle(std::uint32_t code) {
 // ---------------------------------------------------------------------------------------------
 // Event thread
 
-TComThread::TComThread(TCustomComPort& port, TComEvents events, TSyncMethod syncMethod,
-                       TComNotifyTarget* target)
+TComThread::TComThread(TCustomComPort& port, platform::SerialDevice& device, TComEvents events,
+                       TSyncMethod syncMethod, TComNotifyTarget* target)
     : port_(port),
-      device_(*port.Device()),
+      device_(device),
       handover_(port.Handover()),
       syncMethod_(syncMethod),
       target_(target) {
   device_.ResetCancel();
   const platform::Errno error = device_.SetEventMask(EventsToMask(events));
   if (error != platform::kNoError) {
-    // The port still works without notifications; say so instead of failing the open.
+    // The port still works without notifications (this program attaches no handler to them):
+    // say so instead of failing the open.
     finished_ = true;
     ReportException(EComPort(peWaitForEventFailed, error));
     return;

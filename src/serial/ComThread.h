@@ -46,10 +46,12 @@ class TComNotifyTarget {
 // Waits for the device's line events and delivers them by the port's SyncMethod.
 class TComThread {
  public:
-  // Sets the device's event mask from `events` and starts the thread. Throws EComPort when the
-  // device refuses the mask (nothing is started then).
-  TComThread(TCustomComPort& port, TComEvents events, TSyncMethod syncMethod,
-             TComNotifyTarget* target);
+  // Sets the event mask of `device` (the port's) from `events` and starts the thread. When the
+  // device refuses the mask, no thread is started and the failure ("WaitForEvent method failed"
+  // with the system's code) goes to the default exception report, not to the caller: the port
+  // stays open and transfers work, only its notifications are missing until the next Open.
+  TComThread(TCustomComPort& port, platform::SerialDevice& device, TComEvents events,
+             TSyncMethod syncMethod, TComNotifyTarget* target);
   // Stops the thread and waits for it (see Stop).
   ~TComThread();
   TComThread(const TComThread&) = delete;

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "platform/pseudo_terminal.h"
+#include "platform/serial_device.h"
 #include "serial/ComPort.h"
 #include "serial/ComThread.h"
 #include "serial/Handover.h"
@@ -188,6 +191,60 @@ TEST_F(Events, WithoutSyncTheEventThreadRunsTheHandlers) {
   EXPECT_EQ(queued.load(), 0) << "nothing handed over";
   std::lock_guard lock(mutex);
   EXPECT_NE(ranOn, std::this_thread::get_id());
+}
+
+// A real device on a pseudo-terminal whose driver refuses every event mask.
+class MaskRefusingDevice final : public platform::SerialDevice {
+ public:
+  explicit MaskRefusingDevice(std::unique_ptr<platform::SerialDevice> real)
+      : real_(std::move(real)) {}
+  platform::Errno SetupQueues(std::uint32_t in, std::uint32_t out) override {
+    return real_->SetupQueues(in, out);
+  }
+  platform::Errno SetLineSettings(const platform::LineSettings& s) override {
+    return real_->SetLineSettings(s);
+  }
+  platform::Errno SetTimeouts(const platform::Timeouts& t) override {
+    return real_->SetTimeouts(t);
+  }
+  platform::Errno Purge(std::uint32_t flags) override { return real_->Purge(flags); }
+  platform::Errno Write(const void* data, std::size_t length, std::size_t& written) override {
+    return real_->Write(data, length, written);
+  }
+  platform::Errno Read(void* buffer, std::size_t length, std::size_t& got) override {
+    return real_->Read(buffer, length, got);
+  }
+  platform::Errno ClearError(platform::CommStatus& status) override {
+    return real_->ClearError(status);
+  }
+  platform::Errno ModemStatus(std::uint32_t& status) override { return real_->ModemStatus(status); }
+  platform::Errno SetEventMask(std::uint32_t) override { return platform::Errno{EINVAL}; }
+  platform::Errno WaitEvent(std::uint32_t& occurred) override { return real_->WaitEvent(occurred); }
+  void CancelWait() override { real_->CancelWait(); }
+  void ResetCancel() override { real_->ResetCancel(); }
+
+ private:
+  std::unique_ptr<platform::SerialDevice> real_;
+};
+
+// A refused event mask does not fail the open: the failure is reported, no thread runs, and
+// stopping the thread that never started returns at once.
+TEST(PortEventThread, ARefusedEventMaskIsReportedAndTheOpenGoesOn) {
+  platform::PseudoTerminal pty;
+  ASSERT_EQ(pty.Create(), 0);
+  platform::Errno error{};
+  auto real = platform::SerialDevice::Open(pty.SlavePath(), error);
+  ASSERT_NE(real, nullptr);
+  MaskRefusingDevice device(std::move(real));
+  std::vector<std::string> reports;
+  SetDefaultExceptionReporter([&](const std::exception& e) { reports.emplace_back(e.what()); });
+  TComPort port;
+  {
+    TComThread thread(port, device, kAllComEvents, smThreadSync, nullptr);
+    EXPECT_TRUE(thread.Finished());
+  }
+  SetDefaultExceptionReporter({});
+  EXPECT_EQ(reports, std::vector<std::string>{"WaitForEvent method failed (win error code: 22)"});
 }
 
 }  // namespace
