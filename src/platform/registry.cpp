@@ -243,9 +243,19 @@ RegResult RegistryKey::SetString(const std::string& name, const std::string& tex
 }
 
 RegResult RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
+  return SetValue(name, RegType::Dword, DwordData(value));
+}
+
+std::string DwordData(std::uint32_t value) {
   std::string data(4, '\0');
   for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  return SetValue(name, RegType::Dword, data);
+  return data;
+}
+
+std::uint32_t DwordValue(std::string_view data) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | static_cast<unsigned char>(data[i]);
+  return value;
 }
 
 }  // namespace tavex::platform

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,11 @@ enum class RegType : std::uint32_t {
   MultiSz = 7,
   QWord = 11
 };
+
+// A REG_DWORD's data: the value's four bytes, least significant first.
+std::string DwordData(std::uint32_t value);
+// The value a REG_DWORD's data holds; `data` has four bytes.
+std::uint32_t DwordValue(std::string_view data);
 
 // TAVEX_REGISTRY_DIR, else $XDG_CONFIG_HOME/tavex/registry, else ~/.config/tavex/registry.
 std::string RegistryDirectory();

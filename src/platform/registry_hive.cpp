@@ -144,9 +144,7 @@ std::string RenderValue(const HiveValue& value, const Charset& charset,
     return name + "=\"" + Escape(charset, text) + "\"" + lineEnd;
   }
   if (value.type == RegType::Dword && value.data.size() == 4) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 4; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(value.data[i]);
-    return name + "=dword:" + HexNumber(v, 8) + lineEnd;
+    return name + "=dword:" + HexNumber(DwordValue(value.data), 8) + lineEnd;
   }
   std::string prefix = name + "=hex";
   if (value.type != RegType::Binary) {
@@ -532,8 +530,7 @@ class Parser {
     }
     if (digits > 8 || !OnlyComment(s, pos)) return false;
     value.type = RegType::Dword;
-    value.data.assign(4, '\0');
-    for (std::size_t i = 0; i < 4; ++i) value.data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    value.data = DwordData(v);
     return true;
   }
 

@@ -422,9 +422,7 @@ std::int32_t RegistryAccessor::ReadInteger(const std::string& name) {
   if (type != platform::RegType::Dword || data.size() != 4) {
     Fail("not a 4-byte integer value:", name, platform::RegResult{platform::kErrorInvalidData});
   }
-  std::uint32_t bits = 0;
-  for (std::size_t i = 4; i-- > 0;) bits = (bits << 8) | static_cast<unsigned char>(data[i]);
-  return static_cast<std::int32_t>(bits);
+  return static_cast<std::int32_t>(platform::DwordValue(data));
 }
 
 void RegistryAccessor::WriteString(const std::string& name, const std::string& text) {
@@ -433,10 +431,9 @@ void RegistryAccessor::WriteString(const std::string& name, const std::string& t
 }
 
 void RegistryAccessor::WriteInteger(const std::string& name, std::int32_t value) {
-  auto bits = static_cast<std::uint32_t>(value);
-  std::string data(4, '\0');
-  for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-  pending_.push_back({name, platform::RegType::Dword, data});
+  // The two's complement bits: -1 is stored as all bits set.
+  pending_.push_back(
+      {name, platform::RegType::Dword, platform::DwordData(static_cast<std::uint32_t>(value))});
   if (!holding_) FlushWrites();
 }
 

@@ -47,6 +47,19 @@ std::string Query(const RegistryKey& key, const std::string& name, RegType* type
   return data;
 }
 
+TEST(RegistryDword, FourBytesLeastSignificantFirst) {
+  struct Case {
+    std::uint32_t value;
+    std::string data;
+  };
+  for (const Case& c :
+       {Case{0, std::string(4, '\0')}, Case{0x12345678, "\x78\x56\x34\x12"},
+        Case{0x80000000, std::string("\0\0\0\x80", 4)}, Case{0xFFFFFFFF, "\xFF\xFF\xFF\xFF"}}) {
+    EXPECT_EQ(DwordData(c.value), c.data) << c.value;
+    EXPECT_EQ(DwordValue(c.data), c.value) << c.value;
+  }
+}
+
 TEST_F(RegistryTest, DirectoryFollowsTheEnvironment) {
   EXPECT_EQ(RegistryDirectory(), dir_);
   ::unsetenv("TAVEX_REGISTRY_DIR");

@@ -36,9 +36,7 @@ std::string Sz(const std::string& text) {
   return text + '\0';
 }
 std::string Dword(std::uint32_t v) {
-  std::string d(4, '\0');
-  for (std::size_t i = 0; i < 4; ++i) d[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return d;
+  return platform::DwordData(v);
 }
 
 using test::ReadFile;
@@ -451,8 +449,7 @@ TEST_F(StorageTest, WindowsExportRestoresAndASaveKeepsItsForm) {
   EXPECT_EQ(ErrorOf([&] { port.SaveSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
             0);
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: bad hex data"), std::string::npos)
-      << diagnostics;
+  EXPECT_NE(diagnostics.find(Hklm() + ", line 6: bad hex data"), std::string::npos) << diagnostics;
   const std::string after = ReadFile(Hklm());
   const std::string prefix = before.substr(0, before.find("\"Port\""));
   EXPECT_TRUE(after.starts_with(utf16(prefix)));
