@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "clocksim/sim_line.h"
+#include "platform/serial_tty.h"
 
 namespace tavex::clocksim {
 
@@ -26,23 +27,13 @@ int SimLine::OpenDevice(const std::string& path) {
   Close();
   if (int error = device_.Open(path); error != 0) return error;
   const int fd = device_.Fd();
-  int error = 0;
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) {
-    error = errno;
-  } else {
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, B4800) != 0 || ::cfsetospeed(&tio, B4800) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-      error = errno;
-    }
-  }
-  if (error != 0) {
+  // The port's own terminal setup, with the clocks' line settings: 4800 bit/s, 8 data bits, no
+  // parity, one stop bit, no flow control, DTR and RTS on as an open leaves them.
+  platform::LineSettings line;
+  line.baudRate = 4800;
+  line.dtrControl = 1;
+  line.rtsControl = 1;
+  if (int error = platform::tty::ConfigureLine(fd, line, false); error != 0) {
     device_.Close();
     return error;
   }

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <fcntl.h>
-#include <termios.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
 
 #include "platform/pseudo_terminal.h"
+#include "platform/serial_tty.h"
 
 namespace tavex::platform {
 
@@ -21,16 +21,10 @@ int PseudoTerminal::Create() {
   }
   // Raw on the master, so bytes pass unchanged in both directions. The line discipline of the
   // slave is set by whoever opens it; until then make it raw too by opening it once here.
-  termios tio{};
-  if (tcgetattr(fd.Get(), &tio) == 0) {
-    cfmakeraw(&tio);
-    tcsetattr(fd.Get(), TCSANOW, &tio);
-  }
+  // The raw mode of the serial device itself; a failure leaves the terminal as it was.
+  tty::MakeRaw(fd.Get());
   if (const UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC)); slave) {
-    if (tcgetattr(slave.Get(), &tio) == 0) {
-      cfmakeraw(&tio);
-      tcsetattr(slave.Get(), TCSANOW, &tio);
-    }
+    tty::MakeRaw(slave.Get());
   }
   int flags = fcntl(fd.Get(), F_GETFL);
   if (flags >= 0) fcntl(fd.Get(), F_SETFL, flags | O_NONBLOCK);
