@@ -171,9 +171,11 @@ const ExchangeParams& ReadBackExchange() {
 namespace {
 
 ExchangeOutcome RunOpenExchange(const ExchangeParams& params, ClockPanel& panel,
-                                TCustomComPort& port, platform::WallClock& clock) {
+                                TCustomComPort& port, platform::WallClock& clock,
+                                ExchangeReport& seen) {
   const ClockInstant t =
       CorrectedInstant(clock.LocalNow(), panel.CorrectionHours(params.clockNumber));
+  seen.sent = t;
   const ClockFrame frame = BuildFrame(params, panel, t);
 
   port.ClearBuffer(true, true);
@@ -200,6 +202,8 @@ ExchangeOutcome RunOpenExchange(const ExchangeParams& params, ClockPanel& panel,
   // Nothing received is never an answer, even where the stand-in text would pass the check
   // (the time-setting stand-in matches a frame sent at 12:34:56).
   const bool received = !reply.empty();
+  seen.received = received;
+  seen.reply = reply;
   if (!received) reply = params.fallbackReply;
 
   panel.AppendLog(params.secondLogWord);
@@ -220,10 +224,15 @@ ExchangeOutcome RunOpenExchange(const ExchangeParams& params, ClockPanel& panel,
 }  // namespace
 
 ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
-                                 TCustomComPort& port, platform::WallClock& clock) {
+                                 TCustomComPort& port, platform::WallClock& clock,
+                                 ExchangeReport* report) {
+  ExchangeReport unused;
+  ExchangeReport& seen = report != nullptr ? *report : unused;
+  seen = {};
   try {
     if (const auto ended = OpenPort(params, panel, port)) return *ended;
-    return RunOpenExchange(params, panel, port, clock);
+    seen.opened = true;
+    return RunOpenExchange(params, panel, port, clock, seen);
   } catch (...) {
     // An error that ends the exchange (settings that cannot be loaded, a failed transfer, a bad
     // digit in an accepted answer) leaves no answer to show either.

@@ -103,11 +103,21 @@ const ExchangeParams& ReadBackExchange();
 // What happened, for the caller and the tests.
 enum class ExchangeOutcome { PortFailed, NotOpened, Refused, Accepted };
 
+// What one exchange saw on the line, filled in as it goes (so also when an error ends it): for
+// whoever watches the program from outside (its metrics).
+struct ExchangeReport {
+  bool opened = false;    // the port opened
+  bool received = false;  // the clock sent at least one byte
+  std::string reply;      // the bytes received, as read (empty when none)
+  ClockInstant sent{};    // the corrected time the frame carried
+};
+
 // Runs one exchange to its end on the calling thread. A failed Open is reported on the panel
 // (and the report cleared by the next Open that succeeds); every other error propagates (the port
 // then stays open). Whenever the exchange ends without an accepted answer, its readouts are set
-// to their no-value form.
+// to their no-value form. `report`, when given, is filled in.
 ExchangeOutcome RunClockExchange(const ExchangeParams& params, ClockPanel& panel,
-                                 TCustomComPort& port, platform::WallClock& clock);
+                                 TCustomComPort& port, platform::WallClock& clock,
+                                 ExchangeReport* report = nullptr);
 
 }  // namespace tavex

@@ -123,6 +123,7 @@ void TTimer::SetEnabled(bool enabled) {
   } else {
     timer_.stop();
   }
+  emit ArmedChanged(enabled);
 }
 
 TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent)

@@ -51,6 +51,9 @@ class TTimer : public QObject {
   int Interval() const { return timer_.interval(); }
   std::function<void()> OnTimer;
 
+ signals:
+  void ArmedChanged(bool armed);  // the timer was armed or disarmed
+
  private:
   QTimer timer_;
 };

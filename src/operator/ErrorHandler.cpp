@@ -30,6 +30,8 @@ ErrorJournal errorJournal;
 void Journal(const std::string& detail) {
   if (errorJournal) errorJournal("Error: " + detail);
 }
+bool unattended = false;
+std::function<void(const QString&)> errorObserver;
 
 // Error lines on standard error. A lasting failure repeats its text every tick: the repeats are
 // summarised (see RepeatFilter), and a summary still counted at the end is printed then.
@@ -124,11 +126,29 @@ bool ErrorBoxOpen() {
   return boxOpen;
 }
 
+void SetUnattended(bool value) {
+  unattended = value;
+}
+
+bool Unattended() {
+  return unattended;
+}
+
+void SetErrorObserver(std::function<void(const QString&)> observer) {
+  errorObserver = std::move(observer);
+}
+
+void ReportErrorShown(const QString& text) {
+  if (errorObserver) errorObserver(text);
+}
+
 void ShowError(const QString& message, const QString& explanation) {
   QString text = ErrorBoxText(message);
+  // Counted by the message alone: the explanation varies with the system's code and file.
+  ReportErrorShown(text);
   if (!explanation.isEmpty()) text += QLatin1Char('\n') + explanation;
   QCoreApplication* app = QCoreApplication::instance();
-  if (boxOpen || app == nullptr) {
+  if (unattended || boxOpen || app == nullptr) {
     PrintOnStandardError(text);
     return;
   }

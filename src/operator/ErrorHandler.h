@@ -37,6 +37,16 @@ bool ErrorBoxOpen();
 using ErrorJournal = std::function<void(const std::string& line)>;
 void SetErrorJournal(ErrorJournal journal);
 
+// Where no person can answer an error box (a service, the offscreen platform), every error goes
+// to standard error as above, and the program goes on as it does after OK.
+void SetUnattended(bool unattended);
+bool Unattended();
+
+// Called on the window's thread with the text of every error reported, in a box or on standard
+// error (the metrics count them). ReportErrorShown tells it of an error shown elsewhere.
+void SetErrorObserver(std::function<void(const QString&)> observer);
+void ReportErrorShown(const QString& text);
+
 // Makes ShowException the port layer's default exception report (from any thread).
 void InstallDefaultExceptionReporter();
 

@@ -616,7 +616,23 @@ void TForm1::StartSEND(QObject*) {
 }
 
 ExchangeOutcome TForm1::Exchange(const ExchangeParams& params) {
-  return RunClockExchange(params, *this, ComPort, *clock_);
+  return RunRecordedExchange(metrics_, params, *this, ComPort, *clock_);
+}
+
+void TForm1::SetMetrics(MetricsRecorder* metrics) {
+  metrics_ = metrics;
+  if (metrics_ == nullptr) return;
+  // The polling state is the set of armed timers; it is recorded whenever one of them changes.
+  const auto record = [this] {
+    if (metrics_ == nullptr) return;
+    metrics_->RecordPollingState(Timer3->Enabled()   ? PollingState::Start
+                                 : Timer2->Enabled() ? PollingState::Sending
+                                 : Timer1->Enabled() ? PollingState::Reading
+                                                     : PollingState::Stopped);
+  };
+  for (TTimer* timer : {Timer1, Timer2, Timer3})
+    connect(timer, &TTimer::ArmedChanged, this, record);
+  record();
 }
 
 // ---- ClockPanel ----
@@ -689,6 +705,11 @@ bool TForm1::TryOpenPort() {
     ComPort.Open();
     return true;
   } catch (const std::exception&) {
+    if (Unattended()) {
+      ShowError(Text(kPortFailureText));
+      return false;
+    }
+    ReportErrorShown(Text(kPortFailureText));
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), Text(kPortFailureText),
                     QMessageBox::Ok, this);
     PrepareMessageBox(box);

@@ -12,6 +12,7 @@
 #include "clocklink/ClockExchange.h"
 #include "operator/Controls.h"
 #include "operator/KeyReach.h"
+#include "operator/Metrics.h"
 #include "platform/journal.h"
 #include "platform/wall_clock.h"
 #include "serial/ComPort.h"
@@ -29,6 +30,8 @@ class TForm1 : public QWidget, public ClockPanel {
   void SetWallClock(platform::WallClock& clock);
   // Every log line also goes to `journal` (none: the window's log only).
   void SetJournal(platform::Journal* journal) { journal_ = journal; }
+  // Every exchange and polling state also goes to `metrics` (none: not recorded).
+  void SetMetrics(MetricsRecorder* metrics);
 
   // ---- Event handlers; each may throw, the wiring runs them inside the error boundary ----
   void Button1Click(QObject* Sender);  // "Выход": closes the window, which ends the program
@@ -166,6 +169,7 @@ class TForm1 : public QWidget, public ClockPanel {
   // exchange, on the clock's monotonic time, and whether it is shown as old.
   std::int64_t readoutSetNs_[3] = {};
   bool readoutOld_[3] = {};
+  MetricsRecorder* metrics_ = nullptr;
 };
 
 }  // namespace tavex::ui

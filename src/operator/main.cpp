@@ -8,6 +8,7 @@
 
 #include "operator/ErrorHandler.h"
 #include "operator/QtLanguage.h"
+#include "operator/Supervision.h"
 #include "operator/TForm1.h"
 #include "serial/setup/ComSetup.h"
 
@@ -66,6 +67,11 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName(QStringLiteral("org.tavex.Tavex"));
   tavex::ui::InstallDefaultExceptionReporter();
   tavex::RegisterComSetupDialog();
+  // With no one to answer an error box (a service, the offscreen platform) errors go to
+  // standard error, and polling goes on as after OK.
+  tavex::ui::SetUnattended(tavex::ui::UnattendedFor(qEnvironmentVariable("TAVEX_UNATTENDED"),
+                                                    qEnvironmentVariableIsSet("TAVEX_UNATTENDED"),
+                                                    QGuiApplication::platformName()));
 
   // Every line of the window's log is also kept on disk, one file a day.
   tavex::platform::Journal journal(tavex::platform::JournalSettingsFromEnvironment(),
@@ -75,8 +81,11 @@ int main(int argc, char** argv) {
   struct ErrorJournalEnd {
     ~ErrorJournalEnd() { tavex::ui::SetErrorJournal({}); }
   } errorJournalEnd;
+  // Outlives the form: the form's last exchange and errors still reach the metrics.
+  tavex::ui::Supervision supervision;
   tavex::ui::TForm1 form;
   form.SetJournal(&journal);
+  if (!supervision.Start(form)) return 1;
   form.show();
   // Closing the window ends the loop; the form then closes the port if it is open.
   return QApplication::exec();
