@@ -98,10 +98,13 @@ TEST(MetricsProgram, FollowsTheClockAndOutlivesBadRequests) {
   TempRegistry registry;
   const std::string control = registry.Dir() + "/faults";
   std::ofstream(control) << "\n";
+  // A link of its own, which goes with the simulator: a pseudo-terminal's number may be taken
+  // by another program at once.
+  const std::string link = registry.Dir() + "/ttyCLOCK";
   std::optional<Simulator> sim(std::in_place, registry.Dir(),
-                               std::vector<std::string>{"--control", control});
+                               std::vector<std::string>{"--control", control, "--link", link});
   if (!sim->Running()) GTEST_SKIP() << "tavex-clocksim is not built";
-  registry.StorePort(sim->Path());
+  registry.StorePort(link);
   MetricsProgram program(registry.Dir());
   ASSERT_NE(program.Port(), 0) << program.Errors();
 
