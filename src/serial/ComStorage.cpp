@@ -61,7 +61,7 @@ struct SettingRow {
   TSettingsGroup group;
   const char* name;
   RowKind kind;
-  const void* values;
+  int values;
   std::string (*text)(const Port&);
   void (*setText)(Port&, const std::string&);
   std::int32_t (*integer)(const Port&);
@@ -125,9 +125,18 @@ struct FieldOf<Field> {
   using Type = T;
 };
 
-// One address per group of values, naming the group in a row.
+// A number per group of values, naming the group in a row (0: none). A number rather than an
+// address, since comparing the addresses of two variables is no constant expression under every
+// compiler setting (GCC's AddressSanitizer builds refuse it).
 template <typename V>
-inline constexpr char kGroupTag = 0;
+constexpr int ValuesId() {
+  if constexpr (std::is_same_v<V, ComLineValues>) return 1;
+  if constexpr (std::is_same_v<V, ComParityValues>) return 2;
+  if constexpr (std::is_same_v<V, ComFlowControlValues>) return 3;
+  if constexpr (std::is_same_v<V, ComTimeoutsValues>) return 4;
+  if constexpr (std::is_same_v<V, ComBufferValues>) return 5;
+  return 0;
+}
 
 }  // namespace
 
@@ -163,7 +172,8 @@ template <auto Field>
 constexpr SettingRow Stored(TSettingsGroup group, const char* name,
                             RowKind integerKind = RowKind::kInteger) {
   using T = typename FieldOf<Field>::Type;
-  const void* values = &kGroupTag<typename FieldOf<Field>::Values>;
+  constexpr int values = ValuesId<typename FieldOf<Field>::Values>();
+  static_assert(values != 0, "a field of a group of values the rows do not know");
   if constexpr (std::is_same_v<T, std::int32_t>) {
     return {group,
             name,
@@ -215,7 +225,7 @@ constexpr SettingRow kSettingRows[] = {
     Stored<&ComLineValues::stopBits>(sgBasic, "StopBits"),
     Stored<&ComLineValues::dataBits>(sgBasic, "DataBits"),
     Stored<&ComParityValues::bits>(sgBasic, "Parity"),
-    {sgBasic, "FlowControl", RowKind::kText, nullptr,
+    {sgBasic, "FlowControl", RowKind::kText, 0,
      [](const Port& p) { return FlowControlToText(p.FlowControl().FlowControl()); },
      [](Port& p, const std::string& t) { p.FlowControl().SetFlowControl(TextToFlowControl(t)); },
      nullptr, nullptr},
@@ -266,7 +276,7 @@ constexpr std::size_t FieldCount() {
 template <typename V>
 constexpr bool EveryFieldStored() {
   std::size_t rows = 0;
-  for (const SettingRow& row : kSettingRows) rows += row.values == &kGroupTag<V> ? 1 : 0;
+  for (const SettingRow& row : kSettingRows) rows += row.values == ValuesId<V>() ? 1U : 0U;
   return rows == FieldCount<V>();
 }
 
