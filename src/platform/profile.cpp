@@ -3,13 +3,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/name_case.h"
 #include "platform/registry.h"
 #include "platform/registry_file.h"
 #include "platform/text_codec.h"
+#include "platform/text_file.h"
 #include "platform/text_lines.h"
 
 namespace tavex::platform {
@@ -35,15 +38,15 @@ std::string_view Unquote(std::string_view s) {
 // A profile file's text as the lookups see it, and how a rewrite encodes it again. A file with a
 // byte-order mark (UTF-16LE or UTF-8) holds Unicode text, kept here as UTF-8; the caller's names
 // and values are Windows-1251 and are converted at the edge, as Windows does for the ANSI calls.
-// Any other file holds the caller's bytes as they are.
+// Any other file holds the caller's bytes as they are. The odd last byte of a UTF-16LE file is
+// kept and written back after the text, so that an edit loses nothing of the file.
 struct Document {
-  enum class Encoding { Ansi, Utf8, Utf16Le };
-  Encoding encoding = Encoding::Ansi;
+  FileMark mark = FileMark::None;
   std::string text;
-  std::string tail;  // the odd last byte of a UTF-16 file, kept as it was
+  std::optional<char> oddByte;
   std::string lineEnd = "\r\n";
 
-  bool Unicode() const { return encoding != Encoding::Ansi; }
+  bool Unicode() const { return mark != FileMark::None; }
   std::string ToCaller(std::string_view s, bool* exact = nullptr) const {
     if (!Unicode()) return std::string(s);
     std::u16string units;
@@ -61,23 +64,12 @@ struct Document {
   }
 };
 
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16Mark = "\xFF\xFE";
-
 Document Decode(std::string_view raw) {
+  DecodedText decoded = DecodeFileText(raw);
   Document doc;
-  if (raw.starts_with(kUtf16Mark)) {
-    raw.remove_prefix(kUtf16Mark.size());
-    doc.encoding = Document::Encoding::Utf16Le;
-    doc.text = Utf16ToUtf8(FromUtf16Le(raw));
-    if (raw.size() % 2 != 0) doc.tail = std::string(raw.substr(raw.size() - 1));
-  } else if (raw.starts_with(kUtf8Mark)) {
-    raw.remove_prefix(kUtf8Mark.size());
-    doc.encoding = Document::Encoding::Utf8;
-    doc.text.assign(raw);
-  } else {
-    doc.text.assign(raw);
-  }
+  doc.mark = decoded.mark;
+  doc.text = std::move(decoded.text);
+  doc.oddByte = decoded.oddByte;
   const std::size_t end = doc.text.find_first_of("\r\n");
   if (end != std::string::npos) {
     doc.lineEnd = doc.text.compare(end, 2, "\r\n") == 0 ? "\r\n" : doc.text.substr(end, 1);
@@ -86,18 +78,7 @@ Document Decode(std::string_view raw) {
 }
 
 std::string Encode(const Document& doc, const std::string& text) {
-  switch (doc.encoding) {
-    case Document::Encoding::Utf16Le: {
-      std::u16string units;
-      Utf8ToUtf16(text, units);
-      return std::string(kUtf16Mark) + ToUtf16Le(units) + doc.tail;
-    }
-    case Document::Encoding::Utf8:
-      return std::string(kUtf8Mark) + text;
-    case Document::Encoding::Ansi:
-      break;
-  }
-  return text;
+  return EncodeFileText(doc.mark, text, doc.oddByte);
 }
 
 // The section name of a "[name]" line; nullopt for any other line.

@@ -6,7 +6,8 @@
 // CR LF, LF or a bare CR. Writes keep every other line (comments included) and the file's
 // encoding and line ends, and replace the file atomically under a lock on its directory.
 // A file without a byte-order mark holds the caller's bytes unchanged; one with a UTF-16LE or
-// UTF-8 byte-order mark holds Unicode text, which the caller reads and writes as Windows-1251.
+// UTF-8 byte-order mark holds Unicode text, which the caller reads and writes as Windows-1251
+// (see text_file.h). The odd last byte of a UTF-16LE file is kept and written back unchanged.
 #pragma once
 
 #include <cstddef>

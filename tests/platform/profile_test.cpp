@@ -139,6 +139,7 @@ TEST(ProfileLookup, ReadsEveryEncodingAndLineEnd) {
       {"UTF-8 mark", "\xEF\xBB\xBF[Порт]\r\nИмя=Значение\r\n"},
       {"UTF-16LE", Utf16File("[Порт]\r\nИмя=Значение\r\n")},
       {"UTF-16LE, LF", Utf16File("[ПОРТ]\nиМЯ = \"Значение\"\n")},
+      {"UTF-16LE, odd last byte", Utf16File("[Порт]\nИмя=Значение") + "\x04"},
   };
   // Without a byte-order mark the file holds the caller's bytes.
   std::string ansi;
@@ -168,6 +169,9 @@ TEST(ProfileEdit, KeepsTheEncodingAndLineEnds) {
       {"UTF-16LE", Utf16File("[s]\r\nk=1\r\n"), Utf16File("[s]\r\nk=1\r\nN=И\r\n")},
       {"UTF-16LE, no last line end", Utf16File("[s]\r\nk=1"), Utf16File("[s]\r\nk=1\r\nN=И\r\n")},
       {"UTF-16LE, new section", Utf16File("[t]\n"), Utf16File("[t]\n[S]\nN=И\n")},
+      // The odd last byte of a UTF-16 file is no character, but it is the user's: it stays.
+      {"UTF-16LE, odd last byte", Utf16File("[s]\r\nk=1\r\n") + "\x04",
+       Utf16File("[s]\r\nk=1\r\nN=И\r\n") + "\x04"},
   };
   for (const auto& c : cases) {
     std::string next;
