@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/text_codec.h"
+#include "platform/text_file.h"
 #include "platform/text_lines.h"
 
 namespace tavex::platform {
@@ -12,8 +13,6 @@ namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 constexpr std::size_t kHexLineWidth = 78;
 constexpr char kDigits[] = "0123456789abcdef";
 
@@ -236,20 +235,15 @@ bool MatchRoot(std::string_view name, RegRoot root, std::size_t& length, bool& o
   return false;
 }
 
-// The text of a file in the character set its pieces are kept in, and its encoding.
+// The text of a file in the character set its pieces are kept in, and its encoding. False for a
+// UTF-16 file with an odd number of bytes: its last byte is no character, and a hive that does
+// not parse is left as it is rather than rewritten without that byte.
 bool DecodeFile(std::string_view raw, HiveSource& source, std::string& text) {
-  if (raw.starts_with(kUtf16Mark)) {
-    raw.remove_prefix(kUtf16Mark.size());
-    if (raw.size() % 2 != 0) return false;
-    source.encoding = HiveEncoding::Utf16Le;
-    source.byteOrderMark = true;
-    text = Utf16ToUtf8(FromUtf16Le(raw));
-    return true;
-  }
-  source.byteOrderMark = raw.starts_with(kUtf8Mark);
-  if (source.byteOrderMark) raw.remove_prefix(kUtf8Mark.size());
-  source.encoding = HiveEncoding::Utf8;
-  text.assign(raw);
+  DecodedText decoded = DecodeFileText(raw);
+  if (decoded.oddByte) return false;
+  source.encoding = decoded.mark == FileMark::Utf16Le ? HiveEncoding::Utf16Le : HiveEncoding::Utf8;
+  source.byteOrderMark = decoded.mark != FileMark::None;
+  text = std::move(decoded.text);
   return true;
 }
 
@@ -823,18 +817,13 @@ class Writer {
   }
 
   std::string Encode() const {
-    switch (source_.encoding) {
-      case HiveEncoding::Utf16Le: {
-        std::u16string units;
-        Utf8ToUtf16(out_, units);
-        return std::string(kUtf16Mark) + ToUtf16Le(units);
-      }
-      case HiveEncoding::Utf8:
-        return source_.byteOrderMark ? std::string(kUtf8Mark) + out_ : out_;
-      case HiveEncoding::Ansi:
-        break;
+    FileMark mark = FileMark::None;
+    if (source_.encoding == HiveEncoding::Utf16Le) {
+      mark = FileMark::Utf16Le;
+    } else if (source_.byteOrderMark) {
+      mark = FileMark::Utf8;
     }
-    return out_;
+    return EncodeFileText(mark, out_);
   }
 
   const Hive& hive_;

@@ -118,7 +118,9 @@ struct HiveParseError {
 // and keys, blank and comment lines inside continued hex data, deletion lines, a terminating zero
 // added to text given as hex. A file without any text is an empty hive. A line that cannot be
 // read (or one the import ignores) is left out of the hive, kept in its source and listed in
-// `skipped`; only a file without a header fails, with the line in `error`.
+// `skipped`. Only two kinds of file fail: one without a header (its line in `error`), and a
+// UTF-16LE file with an odd number of bytes (see text_file.h), so that it is never rewritten
+// without its last byte.
 bool ParseHive(std::string_view text, RegRoot root, Hive& hive, HiveParseError& error,
                std::vector<HiveParseError>* skipped = nullptr);
 // The file text: every piece of the source as it was, except values changed since (written

@@ -300,6 +300,25 @@ std::string Utf16File(const std::string& utf8) {
   return "\xFF\xFE" + ToUtf16Le(units);
 }
 
+// A UTF-16 hive with an odd number of bytes ends in a byte that is no character: the hive is not
+// read, and no change rewrites it without that byte.
+TEST_F(RegistryTest, OddLengthUtf16HiveIsRefusedAndKept) {
+  fs::create_directories(dir_);
+  const std::string hive =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\TAVEX\\ComPort]\r\n\"Port\"=\"COM6\"\r\n";
+  const std::string odd = Utf16File(hive) + "\x0D";
+  WriteFile(Hklm(), odd);
+  ::testing::internal::CaptureStderr();
+  RegistryKey key;
+  EXPECT_NE(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
+  RegistryKey direct(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort");
+  EXPECT_NE(direct.SetString("Port", "COM1"), 0);
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ReadFile(Hklm()), odd);
+  EXPECT_NE(diagnostics.find("even number of bytes"), std::string::npos) << diagnostics;
+}
+
 // Every form a registry editor writes gives an ANSI reader the same Windows-1251 bytes.
 TEST_F(RegistryTest, ReadsEveryFormARegistryEditorWrites) {
   const std::string v5 = "Windows Registry Editor Version 5.00";
