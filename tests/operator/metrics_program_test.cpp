@@ -3,87 +3,15 @@
 // metrics follow what the clock does (answers, a bad digit, silence, the line gone), errors go to
 // standard error rather than into a box nobody sees, and requests no scraper sends leave it
 // answering and polling.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <optional>
-#include <sstream>
 
-#include "operator/http_probe.h"
 #include "operator/support.h"
-
-extern char** environ;
+#include "support/http_probe.h"
+#include "support/metrics_program.h"
 
 namespace tavex::test {
 namespace {
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// build/bin/tavex offscreen on the registry of TAVEX_REGISTRY_DIR, its metrics on a free port.
-class MetricsProgram {
- public:
-  explicit MetricsProgram(const std::string& dir) : errors_(dir + "/tavex.err") {
-    const char* bin = std::getenv("TAVEX_TEST_BIN");
-    const std::string program = std::string(bin ? bin : TAVEX_TEST_BIN_DIR) + "/tavex";
-    ScopedEnv metrics("TAVEX_METRICS_ADDRESS", "127.0.0.1:0");
-    ScopedEnv state("XDG_STATE_HOME", dir + "/state");
-    ScopedEnv unattended("TAVEX_UNATTENDED", "");  // the offscreen rule decides
-    ::unsetenv("TAVEX_UNATTENDED");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string name = program, platform = "-platform", offscreen = "offscreen";
-    char* argv[] = {name.data(), platform.data(), offscreen.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    // "tavex: metrics at http://127.0.0.1:PORT/metrics"
-    for (int i = 0; i < 100 && port_ == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      static const std::regex line(R"(metrics at http://127\.0\.0\.1:([0-9]+)/metrics)");
-      std::smatch m;
-      const std::string text = Errors();
-      if (std::regex_search(text, m, line)) port_ = static_cast<std::uint16_t>(std::stoi(m[1]));
-    }
-  }
-  ~MetricsProgram() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  bool Alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-  std::uint16_t Port() const { return port_; }
-  std::string Errors() const { return ReadText(errors_); }
-
-  std::optional<double> Sample(const std::string& name) const {
-    return SampleValue(GetMetrics(port_).Body(), name);
-  }
-  // Waits up to `seconds` for the sample to satisfy `ok`.
-  template <class Ok>
-  bool WaitFor(const std::string& name, Ok ok, int seconds) const {
-    for (int i = 0; i < seconds * 10; ++i) {
-      if (ok(Sample(name))) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
-  }
-
- private:
-  std::string errors_;
-  pid_t pid_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 std::string Exchanges(const char* exchange, const char* result) {
   return std::string(R"(tavex_exchanges_total{clock="1",exchange=")") + exchange + R"(",result=")" +
@@ -173,7 +101,7 @@ TEST(MetricsProgram, AnUnusableAddressEndsTheProgramWithItsReason) {
                                 "' -platform offscreen 2>" + registry.Dir() + "/err.txt";
     const int status = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << address;
-    EXPECT_NE(ReadText(registry.Dir() + "/err.txt").find("TAVEX_METRICS_ADDRESS="),
+    EXPECT_NE(ReadFile(registry.Dir() + "/err.txt").find("TAVEX_METRICS_ADDRESS="),
               std::string::npos)
         << address;
   }

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "operator/MetricsServer.h"
-#include "operator/http_probe.h"
+#include "support/http_probe.h"
 #include "operator/support.h"
 
 namespace tavex::ui {
