@@ -15,6 +15,7 @@ namespace tavex::ui {
 namespace {
 
 constexpr int kCloseGraceMs = 2000;  // after a graceful close, the hard one
+const std::pair<QByteArray, QByteArray> kClose{"Connection", "close"};
 
 // Accepts connections for Qt HTTP Server, within limits: a client that connects and says nothing,
 // sends a request byte by byte, or sends more than any scrape needs, loses its connection; so do
@@ -62,20 +63,28 @@ class MetricsHttp : public QAbstractHttpServer {
   explicit MetricsHttp(const MetricsRecorder& recorder) : recorder_(recorder) {}
 
  protected:
+  // One request a connection: each response says so and the connection closes once it is sent.
+  // A scraper opens one a scrape, which costs nothing at its pace, and a client that reads to the
+  // end of the connection (HTTP/1.0, a shell's /dev/tcp) is not left waiting for the lifetime.
   bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
     if (request.url().path() != QLatin1String("/metrics")) return false;
-    QHttpServerResponder responder = makeResponder(request, socket);
-    if (request.method() != QHttpServerRequest::Method::Get) {
-      responder.write({{"Allow", "GET"}}, QHttpServerResponder::StatusCode::MethodNotAllowed);
-      return true;
+    {
+      QHttpServerResponder responder = makeResponder(request, socket);
+      if (request.method() != QHttpServerRequest::Method::Get) {
+        responder.write({{"Allow", "GET"}, kClose},
+                        QHttpServerResponder::StatusCode::MethodNotAllowed);
+      } else {
+        responder.write(QByteArray::fromStdString(recorder_.Exposition()),
+                        {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, kClose});
+      }
     }
-    responder.write(QByteArray::fromStdString(recorder_.Exposition()),
-                    QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"));
+    socket->disconnectFromHost();
     return true;
   }
 
   void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-    makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
+    makeResponder(request, socket).write({kClose}, QHttpServerResponder::StatusCode::NotFound);
+    socket->disconnectFromHost();
   }
 
  private:

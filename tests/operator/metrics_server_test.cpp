@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "operator/MetricsServer.h"
-#include "support/http_probe.h"
 #include "operator/support.h"
+#include "support/http_probe.h"
 
 namespace tavex::ui {
 namespace {
@@ -87,6 +87,21 @@ TEST_F(MetricsServerTest, AScrapeGetsTheTextFormat) {
   EXPECT_EQ(result.StatusLine(), "HTTP/1.1 200 OK");
   EXPECT_NE(result.received.find("text/plain; version=0.0.4; charset=utf-8"), std::string::npos);
   EXPECT_EQ(result.Body(), recorder_.Exposition());
+}
+
+// A client that reads to the end of the connection (HTTP/1.0, a shell's /dev/tcp) gets the whole
+// response and the end at once, not when the connection's lifetime is up.
+TEST_F(MetricsServerTest, EachResponseEndsItsConnection) {
+  for (const char* request :
+       {"GET /metrics HTTP/1.0\r\n\r\n", "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n",
+        "GET /other HTTP/1.1\r\nHost: x\r\n\r\n"}) {
+    const HttpResult result = HttpExchange(port_, {request}, 0, kLifetimeMs + kGraceMs, false);
+    EXPECT_TRUE(result.closed) << request;
+    EXPECT_LT(result.seconds, kLifetimeMs / 2000.0) << request;
+    EXPECT_NE(result.received.find("\r\nConnection: close\r\n"), std::string::npos) << request;
+  }
+  EXPECT_EQ(HttpExchange(port_, {"GET /metrics HTTP/1.0\r\n\r\n"}, 0, 3000, false).Body(),
+            recorder_.Exposition());
 }
 
 TEST_F(MetricsServerTest, RequestsNoScraperSendsEndInAnErrorOrAClose) {
