@@ -54,11 +54,12 @@ struct Line {
     Check(heldSlave >= 0, "cannot hold the line");
     platform::RegistryKey key;
     Check(platform::RegistryKey::Create(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort",
-                                        key) == 0,
+                                        key)
+              .Ok(),
           "cannot create the settings key");
-    Check(key.SetString("Port", pty.SlavePath()) == 0 && key.SetString("BaudRate", "4800") == 0 &&
-              key.SetString("StopBits", "1") == 0 && key.SetString("DataBits", "8") == 0 &&
-              key.SetString("Parity", "None") == 0 && key.SetString("FlowControl", "None") == 0,
+    Check(key.SetString("Port", pty.SlavePath()).Ok() && key.SetString("BaudRate", "4800").Ok() &&
+              key.SetString("StopBits", "1").Ok() && key.SetString("DataBits", "8").Ok() &&
+              key.SetString("Parity", "None").Ok() && key.SetString("FlowControl", "None").Ok(),
           "cannot store the settings");
     port.SetName("ComPort");
     port.SetDiscardNull(true);

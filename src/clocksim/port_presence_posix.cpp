@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <variant>
 
 #include "platform/registry.h"
 
@@ -49,10 +50,12 @@ std::string PortPresence::Publish(const std::string& portPath) {
     std::error_code ignored;
     std::filesystem::create_directories(registryDir_, ignored);
     platform::RegistryKey key;
-    int error = platform::RegistryKey::Create(platform::RegRoot::LocalMachine, kSerialCommKey, key);
-    if (error == 0) error = key.SetString(valueName_, PortName(portPath));
-    if (error != 0) {
-      return "cannot register the port in " + registryDir_ + ": error " + std::to_string(error);
+    platform::RegStatus status =
+        platform::RegistryKey::Create(platform::RegRoot::LocalMachine, kSerialCommKey, key);
+    if (status.Ok()) status = key.SetString(valueName_, PortName(portPath));
+    if (!status.Ok()) {
+      const int number = std::visit([](auto code) { return platform::Value(code); }, status.Get());
+      return "cannot register the port in " + registryDir_ + ": error " + std::to_string(number);
     }
     registered_ = true;
   }
@@ -70,7 +73,7 @@ void PortPresence::Withdraw() {
   }
   if (registered_) {
     platform::RegistryKey key;
-    if (platform::RegistryKey::Open(platform::RegRoot::LocalMachine, kSerialCommKey, key) == 0) {
+    if (platform::RegistryKey::Open(platform::RegRoot::LocalMachine, kSerialCommKey, key).Ok()) {
       key.DeleteValue(valueName_);
     }
     registered_ = false;

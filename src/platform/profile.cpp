@@ -307,7 +307,9 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
                                     std::size_t bufferSize) {
   std::string text;
   bool exists = false;
-  if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != 0) text.clear();
+  if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != kNoError) {
+    text.clear();
+  }
   return ProfileLookup(text, section, key, defaultText, bufferSize);
 }
 
@@ -316,7 +318,9 @@ std::string GetPrivateProfileNames(const std::optional<std::string>& section,
                                    std::size_t bufferSize, std::size_t& count) {
   std::string text;
   bool exists = false;
-  if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != 0) text.clear();
+  if (fileName.empty() || ReadWholeFile(ProfilePath(fileName), text, exists) != kNoError) {
+    text.clear();
+  }
   return ProfileNames(text, section, defaultText, bufferSize, count);
 }
 
@@ -327,10 +331,11 @@ int WritePrivateProfileString(const std::optional<std::string>& section,
   if (!section && !key && !value) return 0;
   if (fileName.empty()) return EINVAL;
   const bool inRegistryDirectory = fileName.find('/') == std::string::npos;
-  return UpdateFileLocked(ProfilePath(fileName), inRegistryDirectory,
-                          [&](bool, const std::string& current, std::string& next, bool& changed) {
-                            return ProfileEdit(current, section, key, value, next, changed);
-                          });
+  return Value(
+      UpdateFileLocked(ProfilePath(fileName), inRegistryDirectory,
+                       [&](bool, const std::string& current, std::string& next, bool& changed) {
+                         return Errno{ProfileEdit(current, section, key, value, next, changed)};
+                       }));
 }
 
 }  // namespace tavex::platform

@@ -54,31 +54,36 @@ bool ParseHiveFile(const std::string& path, const std::string& text, RegRoot roo
 
 // Reads the hive of `root`. A missing file is an empty hive; so is one that does not parse
 // (after its diagnostic). Only a file that cannot be read is an error.
-int LoadHive(RegRoot root, Hive& hive) {
+Errno LoadHive(RegRoot root, Hive& hive) {
   const std::string path = HivePath(root);
   std::string text;
   bool exists = false;
-  if (int rc = ReadWholeFile(path, text, exists); rc != 0) return rc;
+  if (Errno rc = ReadWholeFile(path, text, exists); rc != kNoError) return rc;
   ParseHiveFile(path, text, root, hive);
-  return 0;
+  return kNoError;
 }
 
-// A change to the hive: returns 0 or a code; sets `changed` when the file must be rewritten.
-using HiveChange = std::function<int(Hive& hive, bool& changed)>;
+// A change to the hive: returns the store's result; sets `changed` when the file must be
+// rewritten.
+using HiveChange = std::function<RegResult(Hive& hive, bool& changed)>;
 
-int EditHive(RegRoot root, const HiveChange& change) {
+// The change's result, or the hive file's errno value when it could not be read or rewritten.
+// A hive that does not parse is never rewritten: that is EBADMSG.
+RegStatus EditHive(RegRoot root, const HiveChange& change) {
   const std::string path = HivePath(root);
-  int changeResult = 0;
-  int rc = UpdateFileLocked(
+  RegResult changeResult = RegResult::kSuccess;
+  const Errno rc = UpdateFileLocked(
       path, true, [&](bool, const std::string& current, std::string& next, bool& changed) {
         Hive hive;
-        if (!ParseHiveFile(path, current, root, hive)) return EBADMSG;
+        if (!ParseHiveFile(path, current, root, hive)) return Errno{EBADMSG};
         changeResult = change(hive, changed);
+        // A batch that stopped half-way still stores what came before the failure; a change
+        // that failed before changing anything leaves the file alone.
         if (changed) next = FormatHive(hive, root);
-        // A batch that stopped half-way still stores what came before the failure.
-        return changed ? 0 : changeResult;
+        return kNoError;
       });
-  return rc != 0 ? rc : changeResult;
+  if (rc != kNoError) return rc;
+  return changeResult;
 }
 
 // Text whose size leaves out its terminating zero is stored with one, as Windows does with the
@@ -88,8 +93,8 @@ std::string Terminated(RegType type, const std::string& data) {
   return text && !data.empty() && data.back() != '\0' ? data + '\0' : data;
 }
 
-int Normalized(const std::string& path, std::string& normalized) {
-  return NormalizeKeyPath(path, normalized) ? 0 : kErrorInvalidParameter;
+RegResult Normalized(const std::string& path, std::string& normalized) {
+  return NormalizeKeyPath(path, normalized) ? RegResult::kSuccess : RegResult::kInvalidParameter;
 }
 
 }  // namespace
@@ -98,77 +103,77 @@ std::string HivePath(RegRoot root) {
   return RegistryDirectory() + "/" + RootName(root) + ".reg";
 }
 
-RegResult RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
+RegStatus RegistryKey::Open(RegRoot root, const std::string& path, RegistryKey& key) {
   std::string normalized;
-  if (int rc = Normalized(path, normalized); rc != 0) return rc;
+  if (RegResult rc = Normalized(path, normalized); rc != RegResult::kSuccess) return rc;
   Hive hive;
-  if (int rc = LoadHive(root, hive); rc != 0) return rc;
+  if (Errno rc = LoadHive(root, hive); rc != kNoError) return rc;
   const HiveKey* found = hive.Find(normalized);
-  if (found == nullptr) return kErrorFileNotFound;
+  if (found == nullptr) return RegResult::kFileNotFound;
   key = RegistryKey(root, found->path);
-  return 0;
+  return RegResult::kSuccess;
 }
 
-RegResult RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key) {
+RegStatus RegistryKey::Create(RegRoot root, const std::string& path, RegistryKey& key) {
   std::string normalized;
-  if (int rc = Normalized(path, normalized); rc != 0) return rc;
+  if (RegResult rc = Normalized(path, normalized); rc != RegResult::kSuccess) return rc;
   // An existing key opens without taking the lock or rewriting anything.
-  if (Open(root, normalized, key) == 0) return 0;
+  if (Open(root, normalized, key).Ok()) return RegResult::kSuccess;
   std::string stored = normalized;
-  int rc = EditHive(root, [&](Hive& hive, bool& changed) {
+  const RegStatus rc = EditHive(root, [&](Hive& hive, bool& changed) {
     if (const HiveKey* found = hive.Find(normalized)) {
       stored = found->path;
-      return 0;
+      return RegResult::kSuccess;
     }
     hive.Ensure(normalized);
     changed = true;
-    return 0;
+    return RegResult::kSuccess;
   });
-  if (rc != 0) return rc;
+  if (!rc.Ok()) return rc;
   key = RegistryKey(root, stored);
-  return 0;
+  return RegResult::kSuccess;
 }
 
-RegResult RegistryKey::QueryValue(const std::string& name, RegType& type, std::string& data) const {
-  if (!open_) return kErrorInvalidHandle;
+RegStatus RegistryKey::QueryValue(const std::string& name, RegType& type, std::string& data) const {
+  if (!open_) return RegResult::kInvalidHandle;
   Hive hive;
-  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  if (Errno rc = LoadHive(root_, hive); rc != kNoError) return rc;
   const HiveKey* key = hive.Find(path_);
-  if (key == nullptr) return kErrorFileNotFound;
+  if (key == nullptr) return RegResult::kFileNotFound;
   const HiveValue* value = Hive::FindValue(*key, name);
-  if (value == nullptr) return kErrorFileNotFound;
+  if (value == nullptr) return RegResult::kFileNotFound;
   type = value->type;
   data = value->data;
-  return 0;
+  return RegResult::kSuccess;
 }
 
-RegResult RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
+RegStatus RegistryKey::QueryValues(std::vector<RegValueWrite>& values) const {
   values.clear();
-  if (!open_) return kErrorInvalidHandle;
+  if (!open_) return RegResult::kInvalidHandle;
   Hive hive;
-  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  if (Errno rc = LoadHive(root_, hive); rc != kNoError) return rc;
   const HiveKey* key = hive.Find(path_);
-  if (key == nullptr) return kErrorFileNotFound;
+  if (key == nullptr) return RegResult::kFileNotFound;
   for (const HiveValue& value : key->values) {
     values.push_back(RegValueWrite{value.name, value.type, value.data});
   }
-  return 0;
+  return RegResult::kSuccess;
 }
 
-RegResult RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
+RegStatus RegistryKey::SetValue(const std::string& name, RegType type, const std::string& data) {
   return SetValues({RegValueWrite{name, type, data}});
 }
 
-RegResult RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied) {
+RegStatus RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied) {
   if (applied != nullptr) *applied = 0;
-  if (!open_) return kErrorInvalidHandle;
+  if (!open_) return RegResult::kInvalidHandle;
   std::size_t count = 0;
-  int rc = EditHive(root_, [&](Hive& hive, bool& changed) {
+  const RegStatus rc = EditHive(root_, [&](Hive& hive, bool& changed) {
     count = 0;
     // A key deleted meanwhile is made again rather than losing the writes.
     HiveKey& key = hive.Ensure(path_);
     for (const RegValueWrite& write : writes) {
-      if (!IsStorableValueName(write.name)) return kErrorInvalidParameter;
+      if (!IsStorableValueName(write.name)) return RegResult::kInvalidParameter;
       const std::string data = Terminated(write.type, write.data);
       const HiveValue* old = Hive::FindValue(key, write.name);
       // A text read through a best-fit conversion is not what the file holds: write it.
@@ -178,50 +183,50 @@ RegResult RegistryKey::SetValues(const std::vector<RegValueWrite>& writes, std::
       }
       ++count;
     }
-    return 0;
+    return RegResult::kSuccess;
   });
-  if (rc == 0 || rc == kErrorInvalidParameter) {
+  if (rc.Ok() || rc == RegResult::kInvalidParameter) {
     if (applied != nullptr) *applied = count;
   }
   return rc;
 }
 
-RegResult RegistryKey::DeleteValue(const std::string& name) {
-  if (!open_) return kErrorInvalidHandle;
+RegStatus RegistryKey::DeleteValue(const std::string& name) {
+  if (!open_) return RegResult::kInvalidHandle;
   return EditHive(root_, [&](Hive& hive, bool& changed) {
     HiveKey* key = hive.Find(path_);
-    if (key == nullptr || !hive.Remove(*key, name)) return kErrorFileNotFound;
+    if (key == nullptr || !hive.Remove(*key, name)) return RegResult::kFileNotFound;
     changed = true;
-    return 0;
+    return RegResult::kSuccess;
   });
 }
 
-RegResult RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
+RegStatus RegistryKey::EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
                                  RegType& type, std::string& data, std::size_t dataCapacity,
                                  ValueSizes* needed) const {
-  if (!open_) return kErrorInvalidHandle;
+  if (!open_) return RegResult::kInvalidHandle;
   Hive hive;
-  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
+  if (Errno rc = LoadHive(root_, hive); rc != kNoError) return rc;
   const HiveKey* key = hive.Find(path_);
-  if (key == nullptr) return kErrorFileNotFound;
-  if (index >= key->values.size()) return kErrorNoMoreItems;
+  if (key == nullptr) return RegResult::kFileNotFound;
+  if (index >= key->values.size()) return RegResult::kNoMoreItems;
   const HiveValue& value = key->values[index];
   if (needed != nullptr) *needed = ValueSizes{value.name.size() + 1, value.data.size()};
   type = value.type;
   if (value.name.size() + 1 > nameCapacity || value.data.size() > dataCapacity) {
-    return kErrorMoreData;
+    return RegResult::kMoreData;
   }
   name = value.name;
   type = value.type;
   data = value.data;
-  return 0;
+  return RegResult::kSuccess;
 }
 
-RegResult RegistryKey::EnumKey(std::uint32_t index, std::string& name) const {
-  if (!open_) return kErrorInvalidHandle;
+RegStatus RegistryKey::EnumKey(std::uint32_t index, std::string& name) const {
+  if (!open_) return RegResult::kInvalidHandle;
   Hive hive;
-  if (int rc = LoadHive(root_, hive); rc != 0) return rc;
-  if (hive.Find(path_) == nullptr) return kErrorFileNotFound;
+  if (Errno rc = LoadHive(root_, hive); rc != kNoError) return rc;
+  if (hive.Find(path_) == nullptr) return RegResult::kFileNotFound;
   const std::size_t skip = path_.empty() ? 0 : path_.size() + 1;
   std::uint32_t seen = 0;
   for (const HiveKey& key : hive.Keys()) {
@@ -232,17 +237,17 @@ RegResult RegistryKey::EnumKey(std::uint32_t index, std::string& name) const {
     }
     if (seen++ == index) {
       name = key.path.substr(skip);
-      return 0;
+      return RegResult::kSuccess;
     }
   }
-  return kErrorNoMoreItems;
+  return RegResult::kNoMoreItems;
 }
 
-RegResult RegistryKey::SetString(const std::string& name, const std::string& text) {
+RegStatus RegistryKey::SetString(const std::string& name, const std::string& text) {
   return SetValue(name, RegType::Sz, text + '\0');
 }
 
-RegResult RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
+RegStatus RegistryKey::SetDword(const std::string& name, std::uint32_t value) {
   return SetValue(name, RegType::Dword, DwordData(value));
 }
 

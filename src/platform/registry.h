@@ -4,9 +4,10 @@
 // Every change is a locked read-modify-write through a temporary file and a rename, so a crash or
 // a concurrent writer never leaves a torn file; a hive that does not parse is never overwritten.
 //
-// Results are comm-API style codes: 0 success, kErrorFileNotFound (2) for a missing key or
-// value, kErrorMoreData (234), kErrorNoMoreItems (259), kErrorInvalidData (13) for a value of the
-// wrong type; an errno value (EACCES, EIO, ...) when the file itself cannot be read or written.
+// Each operation gives a RegStatus: success, a result of the store's own (RegResult: a missing
+// key or value, no more items, a buffer too small, ...), or, when the hive file itself cannot be
+// read or written, the errno value of that failure (EACCES, EIO, ENOSPC, ...) as an Errno. The
+// two kinds stay apart: a RegResult never holds an errno value.
 #pragma once
 
 #include <cstddef>
@@ -14,18 +15,32 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/system_code.h"
 
 namespace tavex::platform {
 
-inline constexpr int kErrorFileNotFound = 2;
-inline constexpr int kErrorInvalidHandle = 6;  // the key object is not open
-inline constexpr int kErrorInvalidData = 13;
-inline constexpr int kErrorMoreData = 234;
-inline constexpr int kErrorInvalidParameter = 87;  // a name the hive's text form cannot carry
-inline constexpr int kErrorNoMoreItems = 259;
+// What a registry operation came to: a RegResult of the store, or the Errno of a hive file
+// that failed. Either converts to it; success is RegResult::kSuccess, whichever kind made it.
+class RegStatus {
+ public:
+  using Code = std::variant<RegResult, Errno>;
+
+  constexpr RegStatus(RegResult result = RegResult::kSuccess) : code_(result) {}
+  constexpr RegStatus(Errno error)
+      : code_(error == kNoError ? Code{RegResult::kSuccess} : Code{error}) {}
+
+  constexpr bool Ok() const { return *this == RegStatus{}; }
+  // The code in its own kind, to hand on as it is (std::visit) or to tell the kinds apart.
+  constexpr const Code& Get() const { return code_; }
+
+  friend constexpr bool operator==(const RegStatus&, const RegStatus&) = default;
+
+ private:
+  Code code_;
+};
 
 enum class RegRoot { CurrentUser, LocalMachine };
 
@@ -66,10 +81,10 @@ class RegistryKey {
   RegistryKey() = default;
   RegistryKey(RegRoot root, std::string path) : root_(root), path_(std::move(path)), open_(true) {}
 
-  // Opens an existing key: kErrorFileNotFound when it does not exist.
-  static RegResult Open(RegRoot root, const std::string& path, RegistryKey& key);
+  // Opens an existing key: kFileNotFound when it does not exist.
+  static RegStatus Open(RegRoot root, const std::string& path, RegistryKey& key);
   // Opens a key, creating it and any missing parent keys.
-  static RegResult Create(RegRoot root, const std::string& path, RegistryKey& key);
+  static RegStatus Create(RegRoot root, const std::string& path, RegistryKey& key);
 
   bool IsOpen() const { return open_; }
   void Close() { open_ = false; }
@@ -77,36 +92,36 @@ class RegistryKey {
   const std::string& Path() const { return path_; }
 
   // Raw data as stored: REG_SZ data carries its terminating zero byte, REG_DWORD four bytes
-  // little-endian. kErrorFileNotFound when the value does not exist.
-  RegResult QueryValue(const std::string& name, RegType& type, std::string& data) const;
+  // little-endian. kFileNotFound when the value does not exist.
+  RegStatus QueryValue(const std::string& name, RegType& type, std::string& data) const;
   // Every value of the key in creation order, read from one state of the hive.
-  RegResult QueryValues(std::vector<RegValueWrite>& values) const;
-  RegResult SetValue(const std::string& name, RegType type, const std::string& data);
-  RegResult DeleteValue(const std::string& name);
+  RegStatus QueryValues(std::vector<RegValueWrite>& values) const;
+  RegStatus SetValue(const std::string& name, RegType type, const std::string& data);
+  RegStatus DeleteValue(const std::string& name);
   // Applies the writes in order in one locked rewrite of the hive. Text (REG_SZ, REG_EXPAND_SZ,
   // REG_MULTI_SZ) that does not end in a zero byte gets one. A write that cannot be stored
   // stops the batch there: the writes before it are kept and its code is returned. `applied`
   // receives how many writes were stored.
-  RegResult SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
+  RegStatus SetValues(const std::vector<RegValueWrite>& writes, std::size_t* applied = nullptr);
   // What a value needs: its name's characters with the terminating zero, its data's bytes.
   struct ValueSizes {
     std::size_t name = 0;
     std::size_t data = 0;
   };
-  // Enumerates values in creation order; kErrorNoMoreItems after the last one, kErrorMoreData
-  // when the name (nameCapacity characters including its zero) or data does not fit. With
-  // kErrorMoreData `type` and `needed` still tell the value's type and sizes, so that the caller
-  // can ask again with buffers that fit.
-  RegResult EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
+  // Enumerates values in creation order; kNoMoreItems after the last one, kMoreData when the name
+  // (nameCapacity characters including its zero) or data does not fit. With kMoreData `type` and
+  // `needed` still tell the value's type and sizes, so that the caller can ask again with
+  // buffers that fit.
+  RegStatus EnumValue(std::uint32_t index, std::string& name, std::size_t nameCapacity,
                       RegType& type, std::string& data, std::size_t dataCapacity,
                       ValueSizes* needed = nullptr) const;
 
-  // The name of the index-th direct subkey, in creation order; kErrorNoMoreItems after the last.
-  RegResult EnumKey(std::uint32_t index, std::string& name) const;
+  // The name of the index-th direct subkey, in creation order; kNoMoreItems after the last.
+  RegStatus EnumKey(std::uint32_t index, std::string& name) const;
 
   // Convenience forms over QueryValue/SetValue.
-  RegResult SetString(const std::string& name, const std::string& text);  // REG_SZ
-  RegResult SetDword(const std::string& name, std::uint32_t value);       // REG_DWORD
+  RegStatus SetString(const std::string& name, const std::string& text);  // REG_SZ
+  RegStatus SetDword(const std::string& name, std::uint32_t value);       // REG_DWORD
 
  private:
   RegRoot root_ = RegRoot::CurrentUser;

@@ -15,30 +15,35 @@
 namespace tavex::platform {
 namespace {
 
-int MakeDirectories(const std::string& dir) {
-  if (dir.empty()) return 0;
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  if (errno != ENOENT) return errno;
-  std::string parent = DirectoryOf(dir);
-  if (parent != dir && parent != "." && parent != "/") {
-    if (int rc = MakeDirectories(parent); rc != 0) return rc;
-  }
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-  return 0;
+// The errno value the failed call just left.
+Errno LastError() {
+  return Errno{errno};
 }
 
-int WriteAll(int fd, const std::string& text) {
+Errno MakeDirectories(const std::string& dir) {
+  if (dir.empty()) return kNoError;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? kNoError : Errno{ENOTDIR};
+  if (errno != ENOENT) return LastError();
+  std::string parent = DirectoryOf(dir);
+  if (parent != dir && parent != "." && parent != "/") {
+    if (Errno rc = MakeDirectories(parent); rc != kNoError) return rc;
+  }
+  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return LastError();
+  return kNoError;
+}
+
+Errno WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return LastError();
     }
     done += static_cast<std::size_t>(n);
   }
-  return 0;
+  return kNoError;
 }
 
 std::string TempPrefix(const std::string& base) {
@@ -60,38 +65,40 @@ void RemoveStaleTemporaries(int dirFd, const std::string& base) {
   ::closedir(dir);
 }
 
-int LockDirectory(const std::string& dir, UniqueFd& lock) {
+Errno LockDirectory(const std::string& dir, UniqueFd& lock) {
   lock.Reset(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (lock.Get() < 0) return errno;
+  if (lock.Get() < 0) return LastError();
   while (::flock(lock.Get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return errno;
+    if (errno != EINTR) return LastError();
   }
-  return 0;
+  return kNoError;
 }
 
-int ReplaceFile(int dirFd, const std::string& base, bool exists, mode_t oldMode,
-                const std::string& text) {
+Errno ReplaceFile(int dirFd, const std::string& base, bool exists, mode_t oldMode,
+                  const std::string& text) {
   static std::atomic<unsigned> counter{0};
   std::string tempName;
   UniqueFd temp;
   for (int attempt = 0; attempt < 100 && temp.Get() < 0; ++attempt) {
     tempName = TempPrefix(base) + std::to_string(::getpid()) + "." + std::to_string(counter++);
     temp.Reset(::openat(dirFd, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (temp.Get() < 0 && errno != EEXIST) return errno;
+    if (temp.Get() < 0 && errno != EEXIST) return LastError();
   }
-  if (temp.Get() < 0) return EEXIST;
-  int rc = WriteAll(temp.Get(), text);
-  if (rc == 0 && exists && ::fchmod(temp.Get(), oldMode & 07777) != 0) rc = errno;
-  if (rc == 0 && ::fsync(temp.Get()) != 0) rc = errno;
-  if (rc == 0) rc = temp.Close();
-  if (rc == 0 && ::renameat(dirFd, tempName.c_str(), dirFd, base.c_str()) != 0) rc = errno;
-  if (rc != 0) {
+  if (temp.Get() < 0) return Errno{EEXIST};
+  Errno rc = WriteAll(temp.Get(), text);
+  if (rc == kNoError && exists && ::fchmod(temp.Get(), oldMode & 07777) != 0) rc = LastError();
+  if (rc == kNoError && ::fsync(temp.Get()) != 0) rc = LastError();
+  if (rc == kNoError) rc = Errno{temp.Close()};
+  if (rc == kNoError && ::renameat(dirFd, tempName.c_str(), dirFd, base.c_str()) != 0) {
+    rc = LastError();
+  }
+  if (rc != kNoError) {
     ::unlinkat(dirFd, tempName.c_str(), 0);
     return rc;
   }
   // The rename is durable only once the directory itself is flushed.
-  if (::fsync(dirFd) != 0 && errno != EINVAL) return errno;
-  return 0;
+  if (::fsync(dirFd) != 0 && errno != EINVAL) return LastError();
+  return kNoError;
 }
 
 }  // namespace
@@ -115,47 +122,47 @@ std::string FileStateStamp(const std::string& path) {
          std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
-int ReadWholeFile(const std::string& path, std::string& text, bool& exists) {
+Errno ReadWholeFile(const std::string& path, std::string& text, bool& exists) {
   text.clear();
   exists = false;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) return errno == ENOENT ? 0 : errno;
+  if (fd.Get() < 0) return errno == ENOENT ? kNoError : LastError();
   exists = true;
   char chunk[8192];
   for (;;) {
     ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return LastError();
     }
-    if (n == 0) return 0;
+    if (n == 0) return kNoError;
     text.append(chunk, static_cast<std::size_t>(n));
   }
 }
 
-int UpdateFileLocked(const std::string& path, bool createDirectory, const FileEdit& edit) {
+Errno UpdateFileLocked(const std::string& path, bool createDirectory, const FileEdit& edit) {
   const std::string dir = DirectoryOf(path);
   const std::string base = BaseNameOf(path);
-  if (base.empty()) return EISDIR;
+  if (base.empty()) return Errno{EISDIR};
   if (createDirectory) {
-    if (int rc = MakeDirectories(dir); rc != 0) return rc;
+    if (Errno rc = MakeDirectories(dir); rc != kNoError) return rc;
   }
   UniqueFd lock;
-  if (int rc = LockDirectory(dir, lock); rc != 0) return rc;
+  if (Errno rc = LockDirectory(dir, lock); rc != kNoError) return rc;
   RemoveStaleTemporaries(lock.Get(), base);
 
   std::string current;
   bool exists = false;
-  if (int rc = ReadWholeFile(path, current, exists); rc != 0) return rc;
+  if (Errno rc = ReadWholeFile(path, current, exists); rc != kNoError) return rc;
   struct stat st {};
   if (exists) {
-    if (::fstatat(lock.Get(), base.c_str(), &st, 0) != 0) return errno;
-    if (::faccessat(lock.Get(), base.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+    if (::fstatat(lock.Get(), base.c_str(), &st, 0) != 0) return LastError();
+    if (::faccessat(lock.Get(), base.c_str(), W_OK, AT_EACCESS) != 0) return LastError();
   }
   std::string next;
   bool changed = false;
-  if (int rc = edit(exists, current, next, changed); rc != 0) return rc;
-  if (!changed) return 0;
+  if (Errno rc = edit(exists, current, next, changed); rc != kNoError) return rc;
+  if (!changed) return kNoError;
   return ReplaceFile(lock.Get(), base, exists, st.st_mode, next);
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The two kinds of number that say why a call into the system failed. Their values overlap (13
-// is EACCES and also the registry's "invalid data"), so each has its own type and a message
-// that shows one knows which it is.
+// is EACCES and also the registry's "invalid data"), so each has its own type, neither converts
+// to or from int on its own, and a message shows which kind it is.
 #pragma once
 
 #include <cerrno>
@@ -10,24 +10,25 @@ namespace tavex::platform {
 
 // An errno value; 0 for success.
 enum class Errno : int {};
-// A result of the registry store (RegistryKey, the hive files): its own codes (kErrorFileNotFound
-// and the others in registry.h) or, when the hive file itself fails, an errno value; 0 for
-// success. It converts to and from int, as callers compare it with those codes; the type says
-// what kind of number it is wherever it is passed on.
-class RegResult {
- public:
-  constexpr RegResult(int code = 0) : code_(code) {}
-  constexpr operator int() const { return code_; }
 
- private:
-  int code_;
+// A result of the registry store's own (RegistryKey), numbered as the comm API numbers them. A
+// hive file that cannot be read or written is no RegResult but an Errno (see RegStatus in
+// registry.h).
+enum class RegResult : int {
+  kSuccess = 0,
+  kFileNotFound = 2,       // a missing key or value
+  kInvalidHandle = 6,      // the key object is not open
+  kInvalidData = 13,       // a value of the wrong type
+  kInvalidParameter = 87,  // a name the hive's text form cannot carry
+  kMoreData = 234,         // a name or data larger than its buffer
+  kNoMoreItems = 259,      // an enumeration past the last value or key
 };
 
 inline constexpr int Value(Errno code) {
   return static_cast<int>(code);
 }
 inline constexpr int Value(RegResult code) {
-  return code;
+  return static_cast<int>(code);
 }
 
 inline constexpr Errno kNoError{0};

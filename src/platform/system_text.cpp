@@ -2,22 +2,22 @@
 #include "platform/system_text.h"
 
 #include <cerrno>
-#include <iterator>
+#include <cstddef>
 
 #include "platform/catalog.h"
-#include "platform/registry.h"
 
 namespace tavex::platform {
 namespace {
 
+template <typename Code>
 struct CodeText {
-  int code;
+  Code code;
   const char* text;
 };
 
 // The errno values a port, a device list or a settings file can fail with, in the C library's
 // words, so that they read as the operator sees them in other programs.
-constexpr CodeText kErrnoTexts[] = {
+constexpr CodeText<int> kErrnoTexts[] = {
     {EPERM, "Operation not permitted"},
     {ENOENT, "No such file or directory"},
     {EINTR, "Interrupted system call"},
@@ -50,15 +50,15 @@ constexpr CodeText kErrnoTexts[] = {
     {EDQUOT, "Disk quota exceeded"},
 };
 
-// The registry store's own results. 13 is also EACCES, which a hive file that may not be read
-// answers; the text names both.
-constexpr CodeText kRegistryTexts[] = {
-    {kErrorFileNotFound, "The registry key or value does not exist"},
-    {kErrorInvalidHandle, "The registry key is not open"},
-    {kErrorInvalidData, "Permission denied, or a registry value of the wrong type"},
-    {kErrorInvalidParameter, "A name the registry file cannot hold"},
-    {kErrorMoreData, "The registry value does not fit its buffer"},
-    {kErrorNoMoreItems, "No more registry values"},
+// The registry store's own results. 13 keeps the wording the catalogues translate; a hive file
+// that may not be read is an Errno and reads as "Permission denied".
+constexpr CodeText<RegResult> kRegistryTexts[] = {
+    {RegResult::kFileNotFound, "The registry key or value does not exist"},
+    {RegResult::kInvalidHandle, "The registry key is not open"},
+    {RegResult::kInvalidData, "Permission denied, or a registry value of the wrong type"},
+    {RegResult::kInvalidParameter, "A name the registry file cannot hold"},
+    {RegResult::kMoreData, "The registry value does not fit its buffer"},
+    {RegResult::kNoMoreItems, "No more registry values"},
 };
 
 constexpr const char* kSystemError = "System error %d";
@@ -67,37 +67,38 @@ std::string Translated(const char* text) {
   return Translate("default", text);
 }
 
-const char* Find(const CodeText* begin, const CodeText* end, int code) {
-  for (const CodeText* entry = begin; entry != end; ++entry) {
-    if (entry->code == code) return entry->text;
+template <typename Code, std::size_t N>
+const char* Find(const CodeText<Code> (&table)[N], Code code) {
+  for (const CodeText<Code>& entry : table) {
+    if (entry.code == code) return entry.text;
   }
   return nullptr;
+}
+
+// "System error N": the translation comes from a catalogue, only its first "%d" is replaced.
+std::string SystemError(int code) {
+  std::string text = Translated(kSystemError);
+  const auto at = text.find("%d");
+  if (at != std::string::npos) text.replace(at, 2, std::to_string(code));
+  return text;
 }
 
 }  // namespace
 
 std::string DescribeErrno(Errno code) {
-  if (const char* text = Find(std::begin(kErrnoTexts), std::end(kErrnoTexts), Value(code))) {
-    return Translated(text);
-  }
-  // The translation comes from a catalogue: only its first "%d" is replaced.
-  std::string text = Translated(kSystemError);
-  const auto at = text.find("%d");
-  if (at != std::string::npos) text.replace(at, 2, std::to_string(Value(code)));
-  return text;
+  if (const char* text = Find(kErrnoTexts, Value(code))) return Translated(text);
+  return SystemError(Value(code));
 }
 
 std::string DescribeRegResult(RegResult code) {
-  if (const char* text = Find(std::begin(kRegistryTexts), std::end(kRegistryTexts), Value(code))) {
-    return Translated(text);
-  }
-  return DescribeErrno(Errno{Value(code)});
+  if (const char* text = Find(kRegistryTexts, code)) return Translated(text);
+  return SystemError(Value(code));
 }
 
 std::vector<std::string> SystemCodeTexts() {
   std::vector<std::string> texts;
-  for (const CodeText& entry : kErrnoTexts) texts.emplace_back(entry.text);
-  for (const CodeText& entry : kRegistryTexts) texts.emplace_back(entry.text);
+  for (const auto& entry : kErrnoTexts) texts.emplace_back(entry.text);
+  for (const auto& entry : kRegistryTexts) texts.emplace_back(entry.text);
   texts.emplace_back(kSystemError);
   return texts;
 }

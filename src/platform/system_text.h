@@ -13,8 +13,8 @@
 namespace tavex::platform {
 
 std::string DescribeErrno(Errno code);
-// The registry's own results (a missing key or value, wrong type, ...) by their meaning; any
-// other result is an errno value of the hive file and is described as one.
+// The registry store's own results (a missing key or value, wrong type, ...) by their meaning. A
+// hive file that fails gives an Errno, described by DescribeErrno.
 std::string DescribeRegResult(RegResult code);
 
 // Every English text the two offer to the catalogue, in order: the errno texts, the registry

@@ -5,6 +5,7 @@
 #include <array>
 #include <filesystem>
 #include <string_view>
+#include <variant>
 
 #include "platform/name_case.h"
 #include "platform/registry.h"
@@ -45,13 +46,13 @@ int DigitValue(char c, int base) {
 }
 
 // Ports that virtual-port software registers in the hive; only those whose device is there.
-platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
+platform::RegStatus ScanRegisteredPorts(bool& present, std::vector<std::string>& names) {
   platform::RegistryKey key;
-  platform::RegResult rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
+  platform::RegStatus rc = platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
                                                        "HARDWARE\\DEVICEMAP\\SERIALCOMM", key);
-  present = rc == 0;
-  if (rc == platform::kErrorFileNotFound) return 0;
-  if (rc != 0) return rc;
+  present = rc.Ok();
+  if (rc == platform::RegResult::kFileNotFound) return platform::RegResult::kSuccess;
+  if (!rc.Ok()) return rc;
   for (std::uint32_t index = 0;; ++index) {
     std::string name;
     std::string data;
@@ -61,11 +62,11 @@ platform::RegResult ScanRegisteredPorts(bool& present, std::vector<std::string>&
     for (int attempt = 0; attempt < 4; ++attempt) {
       const platform::RegistryKey::ValueSizes fit = size;
       rc = key.EnumValue(index, name, fit.name, type, data, fit.data, &size);
-      if (rc != platform::kErrorMoreData) break;
+      if (rc != platform::RegResult::kMoreData) break;
       size = {std::max(size.name, fit.name), std::max(size.data, fit.data)};
     }
-    if (rc == platform::kErrorNoMoreItems) return 0;
-    if (rc != 0) return rc;
+    if (rc == platform::RegResult::kNoMoreItems) return platform::RegResult::kSuccess;
+    if (!rc.Ok()) return rc;
     std::string port = data.substr(0, data.find('\0'));
     std::error_code ec;
     if (!port.empty() && std::filesystem::exists(platform::DevicePath(port), ec))
@@ -201,9 +202,12 @@ void ListPorts(const std::string& sysfsTtyDirectory, const std::string& serialLi
     }
     for (platform::StableSerialName& name : stable) names.push_back(std::move(name.path));
   }
-  const platform::RegResult listed = ScanRegisteredPorts(registeredPresent, names);
-  const std::string hive = platform::HivePath(platform::RegRoot::LocalMachine);
-  if (listed != 0) throw EComPort(peRegistry, listed).Concerning(hive);
+  const platform::RegStatus listed = ScanRegisteredPorts(registeredPresent, names);
+  if (!listed.Ok()) {
+    const std::string hive = platform::HivePath(platform::RegRoot::LocalMachine);
+    std::visit([&hive](auto code) { throw EComPort(peRegistry, code).Concerning(hive); },
+               listed.Get());
+  }
   if (!kernelPresent && !registeredPresent) {
     throw EComPort(peRegistry, platform::kErrnoNotFound).Concerning(sysfsTtyDirectory);
   }

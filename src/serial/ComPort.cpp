@@ -119,27 +119,24 @@ EComPort::EComPort(TPortError errorCode)
     : std::runtime_error(ComErrorText(errorCode)), errorCode_(errorCode), systemCode_(-1) {}
 
 EComPort::EComPort(TPortError errorCode, platform::Errno systemCode)
-    : EComPort(errorCode, platform::Value(systemCode), CodeKind::Errno) {}
+    : EComPort(errorCode, platform::Value(systemCode), systemCode) {}
 
 EComPort::EComPort(TPortError errorCode, platform::RegResult systemCode)
-    : EComPort(errorCode, platform::Value(systemCode), CodeKind::Registry) {}
+    : EComPort(errorCode, platform::Value(systemCode), systemCode) {}
 
-EComPort::EComPort(TPortError errorCode, int systemCode, CodeKind kind)
+EComPort::EComPort(TPortError errorCode, int systemCode, Cause cause)
     : std::runtime_error(ComErrorText(errorCode) + FormatSuffix(Errors().suffix, systemCode)),
       errorCode_(errorCode),
       systemCode_(systemCode),
-      causeKind_(kind),
-      cause_(systemCode) {}
+      cause_(cause) {}
 
 EComPort& EComPort::CausedBy(platform::Errno code) {
-  causeKind_ = CodeKind::Errno;
-  cause_ = platform::Value(code);
+  cause_ = code;
   return *this;
 }
 
 EComPort& EComPort::CausedBy(platform::RegResult code) {
-  causeKind_ = CodeKind::Registry;
-  cause_ = platform::Value(code);
+  cause_ = code;
   return *this;
 }
 
@@ -157,11 +154,10 @@ std::string EComPort::Explanation() const {
     return text.replace(at, 2, value);
   };
   std::string lines;
-  if (causeKind_ != CodeKind::None) {
-    const std::string said = causeKind_ == CodeKind::Errno
-                                 ? platform::DescribeErrno(platform::Errno{cause_})
-                                 : platform::DescribeRegResult(platform::RegResult{cause_});
-    lines += filled(kSystemReportsText, said);
+  if (const auto* error = std::get_if<platform::Errno>(&cause_)) {
+    lines += filled(kSystemReportsText, platform::DescribeErrno(*error));
+  } else if (const auto* result = std::get_if<platform::RegResult>(&cause_)) {
+    lines += filled(kSystemReportsText, platform::DescribeRegResult(*result));
   }
   if (!file_.empty()) {
     if (!lines.empty()) lines += '\n';

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/system_code.h"
@@ -129,13 +130,12 @@ class EComPort : public std::runtime_error {
   std::string Explanation() const;
 
  private:
-  enum class CodeKind : unsigned char { None, Errno, Registry };
-  EComPort(TPortError errorCode, int systemCode, CodeKind kind);
+  using Cause = std::variant<std::monostate, platform::Errno, platform::RegResult>;
+  EComPort(TPortError errorCode, int systemCode, Cause cause);
 
   TPortError errorCode_;
   int systemCode_;
-  CodeKind causeKind_ = CodeKind::None;
-  int cause_ = 0;
+  Cause cause_;
   std::string file_;
 };
 

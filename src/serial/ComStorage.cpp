@@ -378,9 +378,9 @@ bool RegistryAccessor::OpenKey(const std::string& path, bool canCreate) {
   FlushWrites();
   CloseKey();
   platform::RegistryKey key;
-  int rc = canCreate ? platform::RegistryKey::Create(RootKey, path, key)
-                     : platform::RegistryKey::Open(RootKey, path, key);
-  if (rc != 0) return false;
+  const platform::RegStatus rc = canCreate ? platform::RegistryKey::Create(RootKey, path, key)
+                                           : platform::RegistryKey::Open(RootKey, path, key);
+  if (!rc.Ok()) return false;
   key_ = key;
   return true;
 }
@@ -391,35 +391,35 @@ void RegistryAccessor::CloseKey() {
   haveSnapshot_ = false;
 }
 
-platform::RegResult RegistryAccessor::Query(const std::string& name, platform::RegType& type,
+platform::RegStatus RegistryAccessor::Query(const std::string& name, platform::RegType& type,
                                             std::string& data) {
   FlushWrites();
-  if (!key_.IsOpen()) return platform::kErrorInvalidHandle;
+  if (!key_.IsOpen()) return platform::RegResult::kInvalidHandle;
   if (!haveSnapshot_) {
     snapshotResult_ = key_.QueryValues(snapshot_);
     haveSnapshot_ = true;
   }
-  if (snapshotResult_ != 0) return snapshotResult_;
+  if (!snapshotResult_.Ok()) return snapshotResult_;
   for (const platform::RegValueWrite& value : snapshot_) {
     if (platform::EqualsNoCase(value.name, name)) {
       type = value.type;
       data = value.data;
-      return 0;
+      return platform::RegResult::kSuccess;
     }
   }
-  return platform::kErrorFileNotFound;
+  return platform::RegResult::kFileNotFound;
 }
 
 std::string RegistryAccessor::ReadString(const std::string& name) {
   if (!key_.IsOpen()) return {};
   platform::RegType type{};
   std::string data;
-  const platform::RegResult rc = Query(name, type, data);
-  if (rc == platform::kErrorFileNotFound) return {};
-  if (rc != 0) Fail("cannot read value", name, rc);
+  const platform::RegStatus rc = Query(name, type, data);
+  if (rc == platform::RegResult::kFileNotFound) return {};
+  if (!rc.Ok()) Fail("cannot read value", name, rc.Get());
   if (data.empty()) return {};
   if (type != platform::RegType::Sz && type != platform::RegType::ExpandSz) {
-    Fail("not a text value:", name, platform::RegResult{platform::kErrorInvalidData});
+    Fail("not a text value:", name, platform::RegResult::kInvalidData);
   }
   return data.substr(0, data.find('\0'));
 }
@@ -427,10 +427,10 @@ std::string RegistryAccessor::ReadString(const std::string& name) {
 std::int32_t RegistryAccessor::ReadInteger(const std::string& name) {
   platform::RegType type{};
   std::string data;
-  const platform::RegResult rc = Query(name, type, data);
-  if (rc != 0) Fail("cannot read value", name, rc);
+  const platform::RegStatus rc = Query(name, type, data);
+  if (!rc.Ok()) Fail("cannot read value", name, rc.Get());
   if (type != platform::RegType::Dword || data.size() != 4) {
-    Fail("not a 4-byte integer value:", name, platform::RegResult{platform::kErrorInvalidData});
+    Fail("not a 4-byte integer value:", name, platform::RegResult::kInvalidData);
   }
   return static_cast<std::int32_t>(platform::DwordValue(data));
 }
@@ -453,8 +453,10 @@ void RegistryAccessor::FlushWrites() {
   std::vector<platform::RegValueWrite> writes;
   writes.swap(pending_);
   std::size_t applied = 0;
-  const platform::RegResult rc = key_.SetValues(writes, &applied);
-  if (rc != 0) Fail("cannot write value", writes[applied < writes.size() ? applied : 0].name, rc);
+  const platform::RegStatus rc = key_.SetValues(writes, &applied);
+  if (!rc.Ok()) {
+    Fail("cannot write value", writes[applied < writes.size() ? applied : 0].name, rc.Get());
+  }
 }
 
 // ---- IniAccessor ----

@@ -16,11 +16,11 @@
 namespace tavex {
 
 // What failed inside a store, with the system's code of the failure in its own kind: a result of
-// the registry store or, for profile files, an errno value. The port's "Failed to store/load
-// settings" carries it as its nested cause.
+// the registry store or an errno value (of a hive file or a profile file). The port's "Failed to
+// store/load settings" carries it as its nested cause.
 class ESettingsStore : public std::runtime_error {
  public:
-  using Code = std::variant<platform::RegResult, platform::Errno>;
+  using Code = platform::RegStatus::Code;
   ESettingsStore(const std::string& what, Code code);
   const Code& SystemCode() const noexcept { return code_; }
 
@@ -68,11 +68,11 @@ class RegistryAccessor {
   bool holding_ = false;
   std::vector<platform::RegValueWrite> pending_;
   bool haveSnapshot_ = false;
-  platform::RegResult snapshotResult_ = 0;
+  platform::RegStatus snapshotResult_;
   std::vector<platform::RegValueWrite> snapshot_;
 
-  // The value's code (0, kErrorFileNotFound, an errno) with its type and data.
-  platform::RegResult Query(const std::string& name, platform::RegType& type, std::string& data);
+  // The value's type and data, or why there are none (kFileNotFound, a hive file's errno value).
+  platform::RegStatus Query(const std::string& name, platform::RegType& type, std::string& data);
 };
 
 // One section of a profile file. The file name goes to the profile functions unchanged.

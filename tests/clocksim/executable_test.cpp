@@ -102,10 +102,10 @@ TEST(ClockSimExecutableTest, AnswersAndWithdrawsLinkAndRegistrationOnTermination
   platform::RegistryKey key;
   ASSERT_EQ(platform::RegistryKey::Open(platform::RegRoot::LocalMachine,
                                         "HARDWARE\\DEVICEMAP\\SERIALCOMM", key),
-            0);
+            platform::RegResult::kSuccess);
   platform::RegType type{};
   std::string data;
-  ASSERT_EQ(key.QueryValue(valueName, type, data), 0);
+  ASSERT_EQ(key.QueryValue(valueName, type, data), platform::RegResult::kSuccess);
   EXPECT_EQ(type, platform::RegType::Sz);
   EXPECT_EQ(data.substr(0, data.find('\0')), link);
 
@@ -115,7 +115,7 @@ TEST(ClockSimExecutableTest, AnswersAndWithdrawsLinkAndRegistrationOnTermination
 
   EXPECT_EQ(sim.Terminate(SIGTERM), 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  EXPECT_EQ(key.QueryValue(valueName, type, data), platform::kErrorFileNotFound);
+  EXPECT_EQ(key.QueryValue(valueName, type, data), platform::RegResult::kFileNotFound);
   EXPECT_NE(sim.Errors().find("1 frames, 0 bad frames, 1 replies"), std::string::npos);
   ::unsetenv("TAVEX_REGISTRY_DIR");
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <variant>
 
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -42,6 +43,13 @@ BOOL Result(int rc) {
 // A failed device call leaves its errno value as the last error.
 BOOL Result(platform::Errno rc) {
   return Result(platform::Value(rc));
+}
+
+// A registry call's return: the store's result is the registry's own code; a hive file that
+// failed returns its errno value, as the facade has no Windows code for it.
+LONG Win32Result(const platform::RegStatus& status) {
+  return std::visit([](auto code) { return static_cast<LONG>(platform::Value(code)); },
+                    status.Get());
 }
 
 struct Event {
@@ -102,21 +110,21 @@ void Sleep(DWORD milliseconds) {
 LONG RegCreateKeyExA(HKEY root, const char* path, DWORD, char*, DWORD, DWORD, void*, HKEY* key,
                      DWORD* disposition) {
   auto made = std::make_unique<FacadeKey>();
-  int rc = platform::RegistryKey::Open(*root->root, path, made->key);
+  platform::RegStatus rc = platform::RegistryKey::Open(*root->root, path, made->key);
   if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
-  if (rc == platform::kErrorFileNotFound) {
+  if (rc == platform::RegResult::kFileNotFound) {
     rc = platform::RegistryKey::Create(*root->root, path, made->key);
     if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
   }
-  *key = rc == 0 ? made.release() : nullptr;
-  return rc;
+  *key = rc.Ok() ? made.release() : nullptr;
+  return Win32Result(rc);
 }
 
 LONG RegOpenKeyExA(HKEY root, const char* path, DWORD, DWORD, HKEY* key) {
   auto made = std::make_unique<FacadeKey>();
-  int rc = platform::RegistryKey::Open(*root->root, path, made->key);
-  *key = rc == 0 ? made.release() : nullptr;
-  return rc;
+  const platform::RegStatus rc = platform::RegistryKey::Open(*root->root, path, made->key);
+  *key = rc.Ok() ? made.release() : nullptr;
+  return Win32Result(rc);
 }
 
 LONG RegCloseKey(HKEY key) {
@@ -130,16 +138,16 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD, DWORD type, const BYTE* d
   // The store gives text without its terminating zero one, as Windows does when a zero lies
   // just past the data; it never looks past the data itself.
   std::string bytes(reinterpret_cast<const char*>(data), size);
-  return key->key.SetValue(name == nullptr ? "" : name, static_cast<platform::RegType>(type),
-                           bytes);
+  return Win32Result(
+      key->key.SetValue(name == nullptr ? "" : name, static_cast<platform::RegType>(type), bytes));
 }
 
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* size) {
   if (!Usable(key)) return kInvalidHandle;
   platform::RegType stored{};
   std::string bytes;
-  int rc = key->key.QueryValue(name == nullptr ? "" : name, stored, bytes);
-  if (rc != 0) return rc;
+  const platform::RegStatus rc = key->key.QueryValue(name == nullptr ? "" : name, stored, bytes);
+  if (!rc.Ok()) return Win32Result(rc);
   if (type != nullptr) *type = static_cast<DWORD>(stored);
   DWORD capacity = *size;
   *size = static_cast<DWORD>(bytes.size());
@@ -156,13 +164,14 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, D
   std::string bytes;
   platform::RegType stored{};
   platform::RegistryKey::ValueSizes needed;
-  int rc = key->key.EnumValue(index, valueName, *nameSize, stored, bytes, *dataSize, &needed);
-  if (rc == platform::kErrorMoreData) {
+  const platform::RegStatus rc =
+      key->key.EnumValue(index, valueName, *nameSize, stored, bytes, *dataSize, &needed);
+  if (rc == platform::RegResult::kMoreData) {
     // As Windows: the type and the data's size for a second try; the name's size stays.
     if (type != nullptr) *type = static_cast<DWORD>(stored);
     *dataSize = static_cast<DWORD>(needed.data);
   }
-  if (rc != 0) return rc;
+  if (!rc.Ok()) return Win32Result(rc);
   std::memcpy(name, valueName.c_str(), valueName.size() + 1);
   *nameSize = static_cast<DWORD>(valueName.size());
   if (type != nullptr) *type = static_cast<DWORD>(stored);
@@ -175,8 +184,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, c
                    void*) {
   if (!Usable(key)) return kInvalidHandle;
   std::string found;
-  int rc = key->key.EnumKey(index, found);
-  if (rc != 0) return rc;
+  const platform::RegStatus rc = key->key.EnumKey(index, found);
+  if (!rc.Ok()) return Win32Result(rc);
   if (found.size() + 1 > *nameSize) return static_cast<LONG>(ERROR_MORE_DATA);
   std::memcpy(name, found.c_str(), found.size() + 1);
   *nameSize = static_cast<DWORD>(found.size());
@@ -184,7 +193,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD*, c
 }
 
 LONG RegDeleteValueA(HKEY key, const char* name) {
-  return Usable(key) ? LONG{key->key.DeleteValue(name)} : kInvalidHandle;
+  return Usable(key) ? Win32Result(key->key.DeleteValue(name)) : kInvalidHandle;
 }
 
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,

@@ -29,14 +29,14 @@ using test::DialogScript;
 std::map<std::string, std::string> StoredPortValues() {
   std::map<std::string, std::string> values;
   platform::RegistryKey key;
-  if (platform::RegistryKey::Open(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort",
-                                  key) != 0) {
+  if (!platform::RegistryKey::Open(platform::RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key)
+           .Ok()) {
     return values;
   }
   for (std::uint32_t i = 0;; ++i) {
     std::string name, data;
     platform::RegType type{};
-    if (key.EnumValue(i, name, 256, type, data, 256) != 0) break;
+    if (!key.EnumValue(i, name, 256, type, data, 256).Ok()) break;
     values[name] = data.substr(0, data.find('\0'));
   }
   return values;
@@ -54,9 +54,10 @@ class SetupCommand : public ::testing::Test {
     });
     if (pty_.Create() != 0) throw std::runtime_error("no pseudo-terminal");
     platform::RegistryKey key;
-    EXPECT_EQ(0, platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
-                                               "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
-    EXPECT_EQ(0, key.SetString("pty0", pty_.SlavePath()));
+    EXPECT_EQ(platform::RegResult::kSuccess,
+              platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
+                                            "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
+    EXPECT_EQ(platform::RegResult::kSuccess, key.SetString("pty0", pty_.SlavePath()));
   }
   ~SetupCommand() override { SetPortListSource(previousSource_); }
 

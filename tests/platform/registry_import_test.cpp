@@ -128,8 +128,8 @@ class RegistrySaveTest : public ::testing::Test {
     std::filesystem::create_directories(scratch_.Dir());
     WriteFile(Hkcu(), file);
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "A", key), 0);
-    ASSERT_EQ(key.SetValues(writes), 0);
+    ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "A", key), RegResult::kSuccess);
+    ASSERT_EQ(key.SetValues(writes), RegResult::kSuccess);
     EXPECT_EQ(ReadFile(Hkcu()), saved);
     EXPECT_EQ(Parsed(ReadFile(Hkcu())), meaning);
   }
@@ -176,8 +176,8 @@ TEST_F(RegistrySaveTest, DeletingAValueDropsItsLinesAndKeepsDeletionsOfOthers) {
   std::filesystem::create_directories(scratch_.Dir());
   WriteFile(Hkcu(), kV5 + kKey + "\"P\"=\"1\"\r\n\"Q\"=-\r\n\"P\"=\"2\"\r\n");
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, "A", key), 0);
-  ASSERT_EQ(key.DeleteValue("p"), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, "A", key), RegResult::kSuccess);
+  ASSERT_EQ(key.DeleteValue("p"), RegResult::kSuccess);
   EXPECT_EQ(ReadFile(Hkcu()), kV5 + kKey + "\"Q\"=-\r\n");
 }
 

@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
 #include "platform/text_codec.h"
+#include "support/reg_status.h"
 #include "support/scratch.h"
 
 namespace tavex::platform {
@@ -42,7 +43,7 @@ class RegistryTest : public ::testing::Test {
 std::string Query(const RegistryKey& key, const std::string& name, RegType* type = nullptr) {
   RegType t{};
   std::string data;
-  EXPECT_EQ(key.QueryValue(name, t, data), 0) << name;
+  EXPECT_EQ(key.QueryValue(name, t, data), RegResult::kSuccess) << name;
   if (type != nullptr) *type = t;
   return data;
 }
@@ -75,11 +76,12 @@ TEST_F(RegistryTest, DirectoryFollowsTheEnvironment) {
 
 TEST_F(RegistryTest, WritesTheExportFormat) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
-  ASSERT_EQ(key.SetString("Port", "ttyUSB0"), 0);
-  ASSERT_EQ(key.SetString("BaudRate", "Custom"), 0);
-  ASSERT_EQ(key.SetDword("CustomBaudRate", 9600), 0);
-  ASSERT_EQ(key.SetString("", "C:\\path \"quoted\""), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key),
+            RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("Port", "ttyUSB0"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("BaudRate", "Custom"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetDword("CustomBaudRate", 9600), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("", "C:\\path \"quoted\""), RegResult::kSuccess);
   EXPECT_EQ(ReadFile(Hklm()),
             "Windows Registry Editor Version 5.00\n"
             "\n[HKEY_LOCAL_MACHINE\\Software]\n"
@@ -112,12 +114,12 @@ TEST_F(RegistryTest, EveryByteStringRoundTrips) {
       {"tab\tline\r\n[bracket]\x01", RegType::Sz, std::string("v") + '\0'},
   };
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "Software\\Test", key), 0);
-  ASSERT_EQ(key.SetValues(values), 0);
-  ASSERT_EQ(key.SetDword("minus one", 0xFFFFFFFFu), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "Software\\Test", key), RegResult::kSuccess);
+  ASSERT_EQ(key.SetValues(values), RegResult::kSuccess);
+  ASSERT_EQ(key.SetDword("minus one", 0xFFFFFFFFu), RegResult::kSuccess);
   // Text without its terminating zero gets one, as the file's text forms cannot do without it.
-  ASSERT_EQ(key.SetValue("no terminator", RegType::Sz, "abc"), 0);
-  ASSERT_EQ(key.SetValue("multi", RegType::MultiSz, std::string("a\0b", 3)), 0);
+  ASSERT_EQ(key.SetValue("no terminator", RegType::Sz, "abc"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetValue("multi", RegType::MultiSz, std::string("a\0b", 3)), RegResult::kSuccess);
   EXPECT_EQ(Query(key, "no terminator"), std::string("abc\0", 4));
   EXPECT_EQ(Query(key, "multi"), std::string("a\0b\0", 4));
   for (const RegValueWrite& v : values) {
@@ -161,69 +163,73 @@ TEST_F(RegistryTest, ReadsHandEditedFiles) {
             "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n"
             "@=\"default\"\r\n");
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\COMPORT", key), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\COMPORT", key),
+            RegResult::kSuccess);
   EXPECT_EQ(Query(key, "Port"), std::string("COM6") + '\0');
   EXPECT_EQ(Query(key, "FLOWCONTROL"), std::string("None") + '\0');
   EXPECT_EQ(Query(key, "CustomBaudRate"), std::string("\x80\x25\0\0", 4));
   EXPECT_EQ(Query(key, "blob"), std::string("ABC") + '\0');
   std::string name, data;
   RegType type{};
-  ASSERT_EQ(key.EnumValue(0, name, 256, type, data, 256), 0);
+  ASSERT_EQ(key.EnumValue(0, name, 256, type, data, 256), RegResult::kSuccess);
   EXPECT_EQ(name, "FlowControl");  // the file's own order and spelling
-  ASSERT_EQ(key.EnumValue(3, name, 256, type, data, 256), 0);
+  ASSERT_EQ(key.EnumValue(3, name, 256, type, data, 256), RegResult::kSuccess);
   EXPECT_EQ(name, "Blob");
-  EXPECT_EQ(key.EnumValue(4, name, 256, type, data, 256), kErrorNoMoreItems);
-  EXPECT_EQ(key.EnumValue(0, name, 11, type, data, 256), kErrorMoreData);  // "FlowControl" + 0
-  EXPECT_EQ(key.EnumValue(0, name, 12, type, data, 4), kErrorMoreData);
-  EXPECT_EQ(key.EnumValue(0, name, 12, type, data, 5), 0);
+  EXPECT_EQ(key.EnumValue(4, name, 256, type, data, 256), RegResult::kNoMoreItems);
+  EXPECT_EQ(key.EnumValue(0, name, 11, type, data, 256),
+            RegResult::kMoreData);  // "FlowControl" + 0
+  EXPECT_EQ(key.EnumValue(0, name, 12, type, data, 4), RegResult::kMoreData);
+  EXPECT_EQ(key.EnumValue(0, name, 12, type, data, 5), RegResult::kSuccess);
 
   RegistryKey other;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "software\\other", other), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "software\\other", other),
+            RegResult::kSuccess);
   EXPECT_EQ(Query(other, ""), std::string("default") + '\0');
   EXPECT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\Missing", other),
-            kErrorFileNotFound);
-  EXPECT_EQ(other.QueryValue("nothing", type, data), kErrorFileNotFound);
+            RegResult::kFileNotFound);
+  EXPECT_EQ(other.QueryValue("nothing", type, data), RegResult::kFileNotFound);
 }
 
 TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCreationOrder) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "A\\\\B\\", key), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "A\\\\B\\", key), RegResult::kSuccess);
   EXPECT_EQ(key.Path(), "A\\B");  // doubled and trailing separators name the same key
-  ASSERT_EQ(key.SetString("Zeta", "1"), 0);
-  ASSERT_EQ(key.SetString("alpha", "2"), 0);
-  ASSERT_EQ(key.SetString("ZETA", "3"), 0);  // replaces in place
+  ASSERT_EQ(key.SetString("Zeta", "1"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("alpha", "2"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("ZETA", "3"), RegResult::kSuccess);  // replaces in place
   RegistryKey same;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "a\\b", same), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "a\\b", same), RegResult::kSuccess);
   std::string name, data;
   RegType type{};
-  ASSERT_EQ(same.EnumValue(0, name, 256, type, data, 256), 0);
+  ASSERT_EQ(same.EnumValue(0, name, 256, type, data, 256), RegResult::kSuccess);
   EXPECT_EQ(name, "Zeta");
   EXPECT_EQ(data, std::string("3") + '\0');
-  ASSERT_EQ(same.EnumValue(1, name, 256, type, data, 256), 0);
+  ASSERT_EQ(same.EnumValue(1, name, 256, type, data, 256), RegResult::kSuccess);
   EXPECT_EQ(name, "alpha");
-  ASSERT_EQ(same.DeleteValue("ZeTa"), 0);
-  EXPECT_EQ(same.DeleteValue("zeta"), kErrorFileNotFound);
-  ASSERT_EQ(same.EnumValue(0, name, 256, type, data, 256), 0);
+  ASSERT_EQ(same.DeleteValue("ZeTa"), RegResult::kSuccess);
+  EXPECT_EQ(same.DeleteValue("zeta"), RegResult::kFileNotFound);
+  ASSERT_EQ(same.EnumValue(0, name, 256, type, data, 256), RegResult::kSuccess);
   EXPECT_EQ(name, "alpha");
 }
 
 TEST_F(RegistryTest, BatchStopsAtAValueItCannotStoreAndKeepsTheOnesBefore) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", key), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", key), RegResult::kSuccess);
   std::size_t applied = 99;
   EXPECT_EQ(key.SetValues({{"first", RegType::Sz, std::string("1") + '\0'},
                            {"bad\x98name", RegType::Sz, std::string("2") + '\0'},
                            {"third", RegType::Sz, std::string("3") + '\0'}},
                           &applied),
-            kErrorInvalidParameter);
+            RegResult::kInvalidParameter);
   EXPECT_EQ(applied, 1u);
   RegType type{};
   std::string data;
-  EXPECT_EQ(key.QueryValue("first", type, data), 0);
-  EXPECT_EQ(key.QueryValue("third", type, data), kErrorFileNotFound);
-  EXPECT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "bad\nkey", key), kErrorInvalidParameter);
+  EXPECT_EQ(key.QueryValue("first", type, data), RegResult::kSuccess);
+  EXPECT_EQ(key.QueryValue("third", type, data), RegResult::kFileNotFound);
+  EXPECT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "bad\nkey", key),
+            RegResult::kInvalidParameter);
   RegistryKey closed;
-  EXPECT_EQ(closed.SetString("x", "y"), kErrorInvalidHandle);
+  EXPECT_EQ(closed.SetString("x", "y"), RegResult::kInvalidHandle);
 }
 
 TEST_F(RegistryTest, BrokenHiveIsNeverOverwrittenAndReadsAsEmpty) {
@@ -236,13 +242,14 @@ TEST_F(RegistryTest, BrokenHiveIsNeverOverwrittenAndReadsAsEmpty) {
   ::testing::internal::CaptureStderr();
   RegistryKey key;
   EXPECT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key),
-            kErrorFileNotFound);
-  EXPECT_NE(RegistryKey::Create(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
+            RegResult::kFileNotFound);
+  // The file is not rewritten: a change fails as a file that holds no hive.
+  EXPECT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key),
+            Errno{EBADMSG});
   RegistryKey direct(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort");
-  int rc = direct.SetString("Port", "COM1");
+  const RegStatus rc = direct.SetString("Port", "COM1");
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(rc, 0);
-  EXPECT_NE(rc, kErrorFileNotFound);
+  EXPECT_EQ(rc, Errno{EBADMSG});
   EXPECT_EQ(ReadFile(Hklm()), broken);
   // One diagnostic for this state of the file, naming the file and the line.
   EXPECT_NE(diagnostics.find(Hklm() + ", line 2"), std::string::npos) << diagnostics;
@@ -311,9 +318,9 @@ TEST_F(RegistryTest, OddLengthUtf16HiveIsRefusedAndKept) {
   WriteFile(Hklm(), odd);
   ::testing::internal::CaptureStderr();
   RegistryKey key;
-  EXPECT_NE(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
+  EXPECT_FALSE(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key).Ok());
   RegistryKey direct(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort");
-  EXPECT_NE(direct.SetString("Port", "COM1"), 0);
+  EXPECT_FALSE(direct.SetString("Port", "COM1").Ok());
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(ReadFile(Hklm()), odd);
   EXPECT_NE(diagnostics.find("even number of bytes"), std::string::npos) << diagnostics;
@@ -353,7 +360,9 @@ TEST_F(RegistryTest, ReadsEveryFormARegistryEditorWrites) {
   for (const auto& c : cases) {
     WriteFile(Hklm(), c.file);
     RegistryKey k;
-    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", k), 0) << c.what;
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", k),
+              RegResult::kSuccess)
+        << c.what;
     RegType type{};
     EXPECT_EQ(Query(k, "Port", &type), c.data + '\0') << c.what;
     EXPECT_EQ(type, c.type) << c.what;
@@ -388,10 +397,11 @@ TEST_F(RegistryTest, ReadsRegistryEditorExportsAsAnAnsiProgramDoes) {
   for (const char* file : {"regedit-export.reg", "reg-export.reg", "expand-port.reg"}) {
     WriteFile(Hklm(), ReadFile(dir + "/" + file));
     RegistryKey port;
-    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port), 0);
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port),
+              RegResult::kSuccess);
     EXPECT_EQ(Query(port, "Port"), std::string("ttyUSB0") + '\0') << file;
     RegistryKey key;
-    if (RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key) != 0) continue;
+    if (!RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key).Ok()) continue;
     for (const auto& f : foreign) {
       RegType type{};
       EXPECT_EQ(Query(key, f.name, &type), f.data) << file << " " << f.name;
@@ -400,7 +410,8 @@ TEST_F(RegistryTest, ReadsRegistryEditorExportsAsAnAnsiProgramDoes) {
   }
   WriteFile(Hklm(), ReadFile(dir + "/regedit4-1251.reg"));
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\Foreign", key),
+            RegResult::kSuccess);
   EXPECT_EQ(Query(key, "Path"), "%SystemRoot%\\\xCF\xE0\xEF\xEA\xE0" + std::string(1, '\0'));
   EXPECT_EQ(Query(key, "List"), std::string("one\0\xE4\xE2\xE0\0\0", 9));
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // nothing left out
@@ -409,8 +420,9 @@ TEST_F(RegistryTest, ReadsRegistryEditorExportsAsAnAnsiProgramDoes) {
   const std::string exported = ReadFile(dir + "/regedit-export.reg");
   WriteFile(Hklm(), exported);
   RegistryKey port;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port), 0);
-  ASSERT_EQ(port.SetString("Port", "COM6"), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", port),
+            RegResult::kSuccess);
+  ASSERT_EQ(port.SetString("Port", "COM6"), RegResult::kSuccess);
   std::string expected = exported;
   const std::string from = ToUtf16Le(u"\"Port\"=\"ttyUSB0\"");
   expected.replace(expected.find(from), from.size(), ToUtf16Le(u"\"Port\"=\"COM6\""));
@@ -435,15 +447,19 @@ TEST_F(RegistryTest, SaveKeepsTheFileAndEveryLineItDidNotChange) {
   for (bool utf16 : {true, false}) {
     WriteFile(Hklm(), utf16 ? Utf16File(before) : before);
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key), 0);
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort", key),
+              RegResult::kSuccess);
     ASSERT_EQ(key.SetValues({{"PORT", RegType::Sz, std::string("\xCF\xEE\xF0\xF2") + '\0'},
                              {"Parity", RegType::Sz, std::string("None") + '\0'},
                              {"Path", RegType::ExpandSz, std::string("%\xA8%") + '\0'}}),
-              0);
+              RegResult::kSuccess);
     RegistryKey other;
-    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\Other", other), 0);
-    ASSERT_EQ(other.SetString("Note", "cafe"), 0);  // the best-fit reading is not what it holds
-    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\New", other), 0);
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\Other", other),
+              RegResult::kSuccess);
+    ASSERT_EQ(other.SetString("Note", "cafe"),
+              RegResult::kSuccess);  // the best-fit reading is not what it holds
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "Software\\New", other),
+              RegResult::kSuccess);
     std::string expected = before;
     const auto replace = [&](const std::string& from, const std::string& to) {
       expected.replace(expected.find(from), from.size(), to);
@@ -463,15 +479,15 @@ TEST_F(RegistryTest, WritesTextInTheFilesCharacterSet) {
   fs::create_directories(dir_);
   WriteFile(Hklm(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xC0\"\n");
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "k", key), 0);
-  ASSERT_EQ(key.SetString("B", "\xC1"), 0);
-  ASSERT_EQ(key.SetValue("C", RegType::ExpandSz, std::string("\xC2") + '\0'), 0);
+  ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, "k", key), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("B", "\xC1"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetValue("C", RegType::ExpandSz, std::string("\xC2") + '\0'), RegResult::kSuccess);
   EXPECT_EQ(ReadFile(Hklm()),
             "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"\xC0\"\n\"B\"=\"\xC1\"\n"
             "\"C\"=hex(2):c2,00\n");
   RegistryKey user;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", user), 0);
-  ASSERT_EQ(user.SetString("B", "\xC1"), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", user), RegResult::kSuccess);
+  ASSERT_EQ(user.SetString("B", "\xC1"), RegResult::kSuccess);
   EXPECT_EQ(ReadFile(dir_ + "/HKEY_CURRENT_USER.reg"),
             "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\K]\n\"B\"=\"Б\"\n");
 }
@@ -479,35 +495,37 @@ TEST_F(RegistryTest, WritesTextInTheFilesCharacterSet) {
 // Key and value names ignore the case of Cyrillic letters as well as Latin ones.
 TEST_F(RegistryTest, CyrillicNamesIgnoreLetterCase) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "\xCA\xEB\xFE\xF7\\\xB8", key), 0);  // Ключ\ё
-  ASSERT_EQ(key.SetString("\xC8\xEC\xFF", "1"), 0);                                        // Имя
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "\xCA\xEB\xFE\xF7\\\xB8", key),
+            RegResult::kSuccess);                                      // Ключ\ё
+  ASSERT_EQ(key.SetString("\xC8\xEC\xFF", "1"), RegResult::kSuccess);  // Имя
   RegistryKey same;
-  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, "\xEA\xCB\xDE\xD7\\\xA8", same), 0);  // кЛЮЧ\Ё
-  EXPECT_EQ(Query(same, "\xE8\xCC\xDF"), std::string("1") + '\0');                        // иМЯ
+  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, "\xEA\xCB\xDE\xD7\\\xA8", same),
+            RegResult::kSuccess);                                   // кЛЮЧ\Ё
+  EXPECT_EQ(Query(same, "\xE8\xCC\xDF"), std::string("1") + '\0');  // иМЯ
 }
 
 TEST_F(RegistryTest, UnwritableLocationFailsAndKeepsTheOldFile) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "K", key), 0);
-  ASSERT_EQ(key.SetString("v", "old"), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "K", key), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("v", "old"), RegResult::kSuccess);
   const std::string before = ReadFile(Hklm());
 
   // The registry directory's path runs through a regular file: nothing can be made there.
   WriteFile(root_ + "/plainfile", "x");
   ::setenv("TAVEX_REGISTRY_DIR", (root_ + "/plainfile/registry").c_str(), 1);
   RegistryKey elsewhere;
-  EXPECT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "K", elsewhere), ENOTDIR);
+  EXPECT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "K", elsewhere), Errno{ENOTDIR});
   RegistryKey direct(RegRoot::LocalMachine, "K");
-  EXPECT_EQ(direct.SetString("v", "new"), ENOTDIR);
+  EXPECT_EQ(direct.SetString("v", "new"), Errno{ENOTDIR});
   ::setenv("TAVEX_REGISTRY_DIR", dir_.c_str(), 1);
 
   // A hive file replaced by a directory cannot be read or rewritten.
   if (::geteuid() != 0) {
     ::chmod(dir_.c_str(), 0555);
-    EXPECT_EQ(key.SetString("v", "new"), EACCES);
+    EXPECT_EQ(key.SetString("v", "new"), Errno{EACCES});
     ::chmod(dir_.c_str(), 0755);
     ::chmod(Hklm().c_str(), 0444);
-    EXPECT_EQ(key.SetString("v", "new"), EACCES);  // though the rename would succeed
+    EXPECT_EQ(key.SetString("v", "new"), Errno{EACCES});  // though the rename would succeed
     ::chmod(Hklm().c_str(), 0644);
   }
   EXPECT_EQ(ReadFile(Hklm()), before);
@@ -517,9 +535,10 @@ TEST_F(RegistryTest, UnwritableLocationFailsAndKeepsTheOldFile) {
 // A writer killed at any moment leaves the previous complete file, which still parses.
 TEST_F(RegistryTest, WriterKilledHalfWayLeavesACompleteFile) {
   RegistryKey key;
-  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", key), 0);
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, "K", key), RegResult::kSuccess);
   const std::string big(200000, 'a');
-  ASSERT_EQ(key.SetValues({{"a", RegType::Sz, big + '\0'}, {"b", RegType::Sz, big + '\0'}}), 0);
+  ASSERT_EQ(key.SetValues({{"a", RegType::Sz, big + '\0'}, {"b", RegType::Sz, big + '\0'}}),
+            RegResult::kSuccess);
   for (int round = 0; round < 20; ++round) {
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -544,7 +563,7 @@ TEST_F(RegistryTest, WriterKilledHalfWayLeavesACompleteFile) {
     EXPECT_EQ(k->values[0].data.size(), 200001u);
   }
   // The next writer clears what the killed ones left behind.
-  ASSERT_EQ(key.SetString("c", "x"), 0);
+  ASSERT_EQ(key.SetString("c", "x"), RegResult::kSuccess);
   int entries = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++entries;
   EXPECT_EQ(entries, 1);

@@ -8,12 +8,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <set>
+#include <type_traits>
 
 #include "platform/catalog.h"
 #include "platform/registry.h"
 
 namespace tavex::platform {
 namespace {
+
+// Neither kind of code is a bare number: each is made and read on purpose only.
+static_assert(!std::is_convertible_v<int, RegResult> && !std::is_convertible_v<RegResult, int>);
+static_assert(!std::is_convertible_v<int, Errno> && !std::is_convertible_v<Errno, int>);
+static_assert(!std::is_convertible_v<Errno, RegResult> && !std::is_convertible_v<RegResult, Errno>);
 
 class SystemText : public ::testing::Test {
  protected:
@@ -37,14 +43,15 @@ TEST_F(SystemText, ErrnoValuesAndRegistryResultsEachByTheirOwnMeaning) {
       {"ENOENT", DescribeErrno(Errno{ENOENT}), "No such file or directory"},
       {"EFBIG", DescribeErrno(Errno{EFBIG}), "File too large"},
       {"unknown errno", DescribeErrno(Errno{4321}), "System error 4321"},
-      {"missing key", DescribeRegResult(RegResult{kErrorFileNotFound}),
+      {"EROFS", DescribeErrno(Errno{EROFS}), "Read-only file system"},
+      {"missing key", DescribeRegResult(RegResult::kFileNotFound),
        "The registry key or value does not exist"},
-      {"13 of the registry", DescribeRegResult(RegResult{kErrorInvalidData}),
+      {"13 of the registry", DescribeRegResult(RegResult::kInvalidData),
        "Permission denied, or a registry value of the wrong type"},
-      {"no more items", DescribeRegResult(RegResult{kErrorNoMoreItems}), "No more registry values"},
-      // A result that is no code of the registry's own is the hive file's errno value.
-      {"hive file EIO", DescribeRegResult(RegResult{EIO}), "Input/output error"},
-      {"hive file EROFS", DescribeRegResult(RegResult{EROFS}), "Read-only file system"},
+      {"no more items", DescribeRegResult(RegResult::kNoMoreItems), "No more registry values"},
+      // A number that is no result of the registry's own is never read as an errno value.
+      {"5 is no registry result", DescribeRegResult(RegResult{5}), "System error 5"},
+      {"unknown registry result", DescribeRegResult(RegResult{4321}), "System error 4321"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.said, c.expected) << c.name;
 }

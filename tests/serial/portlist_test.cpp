@@ -17,6 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::RegistryKey;
+using platform::RegResult;
 using platform::RegRoot;
 
 constexpr const char* kSerialComm = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -34,8 +35,8 @@ class PortListTest : public ::testing::Test {
   }
   void Register(const std::string& name, const std::string& device) {
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), 0);
-    ASSERT_EQ(key.SetString(name, device), 0);
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), RegResult::kSuccess);
+    ASSERT_EQ(key.SetString(name, device), RegResult::kSuccess);
   }
 
   test::ScratchRegistry scratch_{"tavex-ports"};
@@ -70,8 +71,8 @@ TEST_F(PortListTest, RegisteredPortsWhoseDevicesExistAreMerged) {
   Register("null", "");
   {
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, kSerialComm, key), 0);
-    ASSERT_EQ(key.SetDword("number", 5), 0);  // data that names no device
+    ASSERT_EQ(RegistryKey::Open(RegRoot::LocalMachine, kSerialComm, key), RegResult::kSuccess);
+    ASSERT_EQ(key.SetDword("number", 5), RegResult::kSuccess);  // data that names no device
   }
   std::vector<std::string> ports;
   ListComPortsFrom(sysfs_, ports);
@@ -110,7 +111,7 @@ TEST_F(PortListTest, NoReadableSourceFailsAndKeepsTheTarget) {
   // An existing key that names no port, or a tty tree without serial devices, is an empty list.
   {
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), 0);
+    ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, kSerialComm, key), RegResult::kSuccess);
   }
   ListComPortsFrom(root_ + "/no-sysfs", ports);
   EXPECT_TRUE(ports.empty());

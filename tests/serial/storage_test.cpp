@@ -27,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::RegistryKey;
+using platform::RegResult;
 using platform::RegRoot;
 using platform::RegType;
 
@@ -48,18 +49,18 @@ class StorageTest : public ::testing::Test {
   static std::vector<Value> Values(RegRoot root, const std::string& path) {
     std::vector<Value> values;
     RegistryKey key;
-    if (RegistryKey::Open(root, path, key) != 0) return values;
+    if (!RegistryKey::Open(root, path, key).Ok()) return values;
     for (std::uint32_t i = 0;; ++i) {
       std::string name, data;
       RegType type{};
-      if (key.EnumValue(i, name, 256, type, data, 1 << 20) != 0) break;
+      if (!key.EnumValue(i, name, 256, type, data, 1 << 20).Ok()) break;
       values.emplace_back(name, type, data);
     }
     return values;
   }
   static RegistryKey MakeKey(RegRoot root, const std::string& path) {
     RegistryKey key;
-    EXPECT_EQ(RegistryKey::Create(root, path, key), 0);
+    EXPECT_EQ(RegistryKey::Create(root, path, key), RegResult::kSuccess);
     return key;
   }
   std::string Hklm() const { return dir_ + "/HKEY_LOCAL_MACHINE.reg"; }
@@ -269,10 +270,10 @@ TEST_F(StorageTest, RootNamesAndLocations) {
     port.SetPort(c.location);
     port.SaveSettings(ssRegistry, c.location);
     RegistryKey key;
-    ASSERT_EQ(RegistryKey::Open(c.root, c.key, key), 0) << c.location;
+    ASSERT_EQ(RegistryKey::Open(c.root, c.key, key), RegResult::kSuccess) << c.location;
     RegType type{};
     std::string data;
-    ASSERT_EQ(key.QueryValue("Port", type, data), 0) << c.location;
+    ASSERT_EQ(key.QueryValue("Port", type, data), RegResult::kSuccess) << c.location;
     EXPECT_EQ(data, Sz(c.location));
   }
   // Without any "\" no key is opened: a save fails, a restore reads empty texts.
@@ -300,8 +301,8 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   EXPECT_EQ(port.FlowControl().FlowControl(), fcSoftware);
 
   port.SetPort("COM6");
-  ASSERT_EQ(key.SetString("BaudRate", "Custom"), 0);
-  ASSERT_EQ(key.SetString("StopBits", "2"), 0);
+  ASSERT_EQ(key.SetString("BaudRate", "Custom"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("StopBits", "2"), RegResult::kSuccess);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
       peLoadFailed);
@@ -312,25 +313,27 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
   EXPECT_EQ(port.StopBits(), sbOneStopBit);  // never reached
 
   // Values of the wrong type fail; a text value holds only up to its first zero byte.
-  ASSERT_EQ(key.SetString("CustomBaudRate", "9600"), 0);
+  ASSERT_EQ(key.SetString("CustomBaudRate", "9600"), RegResult::kSuccess);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
       peLoadFailed);
   EXPECT_EQ(lastDetail,
             "Failed to load settings: not a 4-byte integer value: \"CustomBaudRate\" (registry "
             "result 13)");
-  ASSERT_EQ(key.SetDword("CustomBaudRate", 57600), 0);
-  ASSERT_EQ(key.SetValue("Port", RegType::ExpandSz, std::string("COM7\0junk\0", 10)), 0);
+  ASSERT_EQ(key.SetDword("CustomBaudRate", 57600), RegResult::kSuccess);
+  ASSERT_EQ(key.SetValue("Port", RegType::ExpandSz, std::string("COM7\0junk\0", 10)),
+            RegResult::kSuccess);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
   EXPECT_EQ(port.Port(), "COM7");
   EXPECT_EQ(port.CustomBaudRate(), 57600);
   EXPECT_EQ(port.StopBits(), sbTwoStopBits);
-  ASSERT_EQ(key.SetDword("Port", 1), 0);
+  ASSERT_EQ(key.SetDword("Port", 1), RegResult::kSuccess);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }),
       peLoadFailed);
-  ASSERT_EQ(key.SetValue("Port", RegType::Dword, ""), 0);  // size 0 reads as empty text
+  ASSERT_EQ(key.SetValue("Port", RegType::Dword, ""),
+            RegResult::kSuccess);  // size 0 reads as empty text
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_LOCAL_MACHINE\\Software\\TAVEX"); }), 0);
   EXPECT_EQ(port.Port(), "");
@@ -338,8 +341,8 @@ TEST_F(StorageTest, RegistryRestoreHasNoFallbacksAndStopsAtAMissingInteger) {
 
 TEST_F(StorageTest, FlowControlFieldsOverrideThePreset) {
   RegistryKey key = MakeKey(RegRoot::CurrentUser, "S\\ComPort");
-  ASSERT_EQ(key.SetString("FlowControl", "Hardware"), 0);
-  ASSERT_EQ(key.SetString("FlowControl.ControlRTS", "Disable"), 0);
+  ASSERT_EQ(key.SetString("FlowControl", "Hardware"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("FlowControl.ControlRTS", "Disable"), RegResult::kSuccess);
   TComPort port;
   port.SavedGroups = TSettingsGroups{sgBasic, sgFlowControl};
   port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\S");
@@ -586,12 +589,12 @@ TEST_F(StorageTest, RestoreOnAnOpenPortAppliesOnceEvenWhenItFails) {
   ASSERT_EQ(::cfgetospeed(&t), B9600);
 
   RegistryKey key = MakeKey(RegRoot::CurrentUser, "Dev\\ComPort");
-  ASSERT_EQ(key.SetString("Port", pty.SlavePath()), 0);
-  ASSERT_EQ(key.SetString("BaudRate", "4800"), 0);
-  ASSERT_EQ(key.SetString("StopBits", "2"), 0);
-  ASSERT_EQ(key.SetString("DataBits", "7"), 0);
-  ASSERT_EQ(key.SetString("Parity", "Even"), 0);
-  ASSERT_EQ(key.SetString("FlowControl", "None"), 0);
+  ASSERT_EQ(key.SetString("Port", pty.SlavePath()), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("BaudRate", "4800"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("StopBits", "2"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("DataBits", "7"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("Parity", "Even"), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("FlowControl", "None"), RegResult::kSuccess);
   // The buffer group is selected but missing: the restore fails after the basic values.
   port.SavedGroups = TSettingsGroups{sgBasic, sgBuffer};
   port.applied = 0;

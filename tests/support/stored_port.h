@@ -15,10 +15,11 @@ inline void StorePort(const std::string& port) {
   platform::RegistryKey key;
   ASSERT_EQ(platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
                                           "Software\\TAVEX\\ComPort", key),
-            0);
+            platform::RegResult::kSuccess);
   const char* values[][2] = {{"Port", port.c_str()}, {"BaudRate", "4800"}, {"StopBits", "1"},
                              {"DataBits", "8"},      {"Parity", "None"},   {"FlowControl", "None"}};
-  for (const auto& value : values) ASSERT_EQ(key.SetString(value[0], value[1]), 0) << value[0];
+  for (const auto& value : values)
+    ASSERT_EQ(key.SetString(value[0], value[1]), platform::RegResult::kSuccess) << value[0];
 }
 
 }  // namespace tavex::test

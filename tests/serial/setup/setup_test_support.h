@@ -61,9 +61,10 @@ class PortListHive {
 
   void Register(const std::string& valueName, const std::string& device) {
     platform::RegistryKey key;
-    ASSERT_EQ(0, platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
-                                               "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
-    ASSERT_EQ(0, key.SetString(valueName, device));
+    ASSERT_EQ(platform::RegResult::kSuccess,
+              platform::RegistryKey::Create(platform::RegRoot::LocalMachine,
+                                            "HARDWARE\\DEVICEMAP\\SERIALCOMM", key));
+    ASSERT_EQ(platform::RegResult::kSuccess, key.SetString(valueName, device));
   }
   void RemoveKernelTree() { std::filesystem::remove_all(KernelTree()); }
   const std::string& Dir() const { return dir_.Path(); }
