@@ -2,10 +2,8 @@
 // The window's port setup command with the real dialog: polling stops while the dialog is open,
 // the six basic settings are stored with the clock line's speed, polling restarts, and a port
 // list or a hive that fails ends the command with an error box and polling stopped.
-#include <sys/resource.h>
 
 #include <QTest>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +17,7 @@
 #include "serial/setup/ComSetupFrm.h"
 #include "support.h"
 #include "support/dialog_script.h"
+#include "support/file_limits.h"
 #include "support/fixed_clock.h"
 
 namespace tavex::ui {
@@ -227,28 +226,6 @@ TEST_F(SetupCommand, HiveThatCannotBeWrittenShowsTheStoreErrorAndPollingGoesOn) 
   EXPECT_TRUE(form_.Timer3->Enabled() || form_.Timer1->Enabled());
 }
 
-// Writes beyond `bytes` fail with EFBIG while it lives (for root too).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit limit = previous_;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousSignal_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit previous_{};
-  void (*previousSignal_)(int);
-};
-
 // The settings cannot be stored (the file cannot grow): the error box names the file, and the
 // read-backs go on with the settings in force.
 TEST_F(SetupCommand, AStoreThatFailsIsReportedAndTheReadBacksGoOn) {
@@ -265,7 +242,7 @@ TEST_F(SetupCommand, AStoreThatFailsIsReportedAndTheReadBacksGoOn) {
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
   });
   {
-    FileSizeLimit limit(16);
+    test::FileSizeLimit limit(16);
     form_.Button2->click();
   }
   ASSERT_TRUE(script.Ran());

@@ -8,12 +8,17 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
+#include <type_traits>
+#include <variant>
 
 #include "platform/registry.h"
 #include "platform/registry_hive.h"
+#include "platform/system_text.h"
 #include "platform/text_codec.h"
+#include "support/file_limits.h"
 #include "support/reg_status.h"
 #include "support/scratch.h"
 
@@ -530,6 +535,70 @@ TEST_F(RegistryTest, UnwritableLocationFailsAndKeepsTheOldFile) {
   }
   EXPECT_EQ(ReadFile(Hklm()), before);
   EXPECT_EQ(Query(key, "v"), std::string("old") + '\0');
+}
+
+std::string Described(const RegStatus& status) {
+  if (const auto* error = std::get_if<Errno>(&status.Get())) return DescribeErrno(*error);
+  return DescribeRegResult(std::get<RegResult>(status.Get()));
+}
+
+// The two kinds of code stay apart even where their numbers meet.
+static_assert(RegStatus{Errno{EACCES}} != RegStatus{RegResult::kInvalidData});
+static_assert(RegStatus{Errno{ENOENT}} != RegStatus{RegResult::kFileNotFound});
+static_assert(RegStatus{kNoError}.Ok() && RegStatus{}.Ok());
+static_assert(!std::is_convertible_v<int, RegStatus>);
+
+// A hive file that fails gives its errno value, never a registry result, and reads as that
+// errno's text; the store's own results read as theirs, though 2 is also ENOENT.
+TEST_F(RegistryTest, HiveFileFailuresAreErrnoValuesWithTheirOwnText) {
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Create(RegRoot::LocalMachine, "K", key), RegResult::kSuccess);
+  ASSERT_EQ(key.SetString("v", "old"), RegResult::kSuccess);
+  const std::string before = ReadFile(Hklm());
+  struct Case {
+    const char* name;
+    std::function<RegStatus()> run;
+    RegStatus expected;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"hive file that may not be written",
+       [&] {
+         test::UnwritableFile unwritable(Hklm(), {root_});
+         return key.SetString("v", "new");
+       },
+       Errno{EACCES}, "Permission denied"},
+      {"hive file that cannot grow",
+       [&] {
+         test::FileSizeLimit limit(before.size());
+         return key.SetString("v", std::string(4096, 'x'));
+       },
+       Errno{EFBIG}, "File too large"},
+      {"a folder where the hive file should be",
+       [&] {
+         const std::string other = root_ + "/other";
+         fs::create_directories(other + "/HKEY_LOCAL_MACHINE.reg");
+         test::ScopedEnv env("TAVEX_REGISTRY_DIR", other);
+         RegistryKey opened;
+         return RegistryKey::Open(RegRoot::LocalMachine, "K", opened);
+       },
+       Errno{EISDIR}, "Is a directory"},
+      {"missing value",
+       [&] {
+         RegType type{};
+         std::string data;
+         return key.QueryValue("absent", type, data);
+       },
+       RegResult::kFileNotFound, "The registry key or value does not exist"},
+      {"name the file cannot hold", [&] { return key.SetString("bad\x98name", "x"); },
+       RegResult::kInvalidParameter, "A name the registry file cannot hold"},
+  };
+  for (const Case& c : cases) {
+    const RegStatus status = c.run();
+    EXPECT_EQ(status, c.expected) << c.name;
+    EXPECT_EQ(Described(status), c.text) << c.name;
+  }
+  EXPECT_EQ(ReadFile(Hklm()), before);
 }
 
 // A writer killed at any moment leaves the previous complete file, which still parses.

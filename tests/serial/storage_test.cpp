@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <tuple>
 
 #include "platform/pseudo_terminal.h"
@@ -20,6 +21,7 @@
 #include "serial/ComNames.h"
 #include "serial/ComPort.h"
 #include "serial/ComStorage.h"
+#include "support/file_limits.h"
 #include "support/scratch.h"
 
 namespace tavex {
@@ -70,14 +72,17 @@ class StorageTest : public ::testing::Test {
   const std::string dir_ = scratch_.Dir();
 };
 
-// The last error ErrorOf caught, with the causes nested in it.
+// The last error ErrorOf caught, with the causes nested in it, and what the operator is told
+// beside its text.
 std::string lastDetail;
+std::string lastExplanation;
 
 // Runs `action` and returns the EComPort code it raised (0 when none), checking the code's form:
 // the operator reads only the port's own text; what failed inside the store is nested in it.
 template <typename Action>
 int ErrorOf(Action action) {
   lastDetail.clear();
+  lastExplanation.clear();
   try {
     action();
   } catch (const EComPort& e) {
@@ -86,6 +91,7 @@ int ErrorOf(Action action) {
         e.ErrorCode() == peStoreFailed ? "Failed to store settings" : "Failed to load settings";
     EXPECT_EQ(std::string(e.what()), text);
     lastDetail = MessageWithCauses(e);
+    lastExplanation = e.Explanation();
     EXPECT_TRUE(lastDetail.starts_with(text + ": ")) << "no cause in " << lastDetail;
     return e.ErrorCode();
   }
@@ -421,6 +427,54 @@ TEST_F(StorageTest, BrokenOrUnwritableHiveFailsTheSaveAndKeepsTheFile) {
             peStoreFailed);
   EXPECT_EQ(
       ErrorOf([&] { port.RestoreSettings(ssRegistry, "HKEY_CURRENT_USER\\Software\\TAVEX"); }), 0);
+}
+
+// A store's failure reaches the operator and the journal with its code in its own kind: 13 of the
+// registry (a value of the wrong type) and EACCES of the hive file read differently.
+TEST_F(StorageTest, AFailuresCodeReadsAsItsOwnKind) {
+  const std::string location = "HKEY_LOCAL_MACHINE\\Software\\TAVEX";
+  TComPort port;
+  port.SaveSettings(ssRegistry, location);
+  RegistryKey key = MakeKey(RegRoot::LocalMachine, "Software\\TAVEX\\ComPort");
+  struct Case {
+    const char* name;
+    std::function<int()> run;
+    int error;
+    std::string reported;
+    std::string detail;
+  };
+  const Case cases[] = {
+      {"registry result 13",
+       [&] {
+         EXPECT_EQ(key.SetString("BaudRate", "Custom"), RegResult::kSuccess);
+         EXPECT_EQ(key.SetString("CustomBaudRate", "9600"), RegResult::kSuccess);
+         return ErrorOf([&] { port.RestoreSettings(ssRegistry, location); });
+       },
+       peLoadFailed, "Permission denied, or a registry value of the wrong type",
+       "Failed to load settings: not a 4-byte integer value: \"CustomBaudRate\" (registry result "
+       "13)"},
+      {"hive file EACCES",
+       [&] {
+         test::UnwritableFile unwritable(Hklm(), {root_});
+         return ErrorOf([&] { port.SaveSettings(ssRegistry, location); });
+       },
+       peStoreFailed, "Permission denied",
+       "Failed to store settings: cannot write value \"Port\" (errno 13, Permission denied)"},
+      {"hive file EFBIG",
+       [&] {
+         port.SetPort(std::string(4096, 'p'));
+         test::FileSizeLimit limit(fs::file_size(Hklm()));
+         return ErrorOf([&] { port.SaveSettings(ssRegistry, location); });
+       },
+       peStoreFailed, "File too large",
+       "Failed to store settings: cannot write value \"Port\" (errno 27, File too large)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.run(), c.error) << c.name;
+    EXPECT_EQ(lastExplanation, "The system reports: " + c.reported + ".\nFile: " + Hklm())
+        << c.name;
+    EXPECT_EQ(lastDetail, c.detail) << c.name;
+  }
 }
 
 // A registry editor's export (UTF-16LE, CR LF) with the port as an expandable string and values
