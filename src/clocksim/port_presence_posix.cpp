@@ -5,10 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <variant>
 
 #include "platform/registry.h"
 
@@ -54,8 +52,8 @@ std::string PortPresence::Publish(const std::string& portPath) {
         platform::RegistryKey::Create(platform::RegRoot::LocalMachine, kSerialCommKey, key);
     if (status.Ok()) status = key.SetString(valueName_, PortName(portPath));
     if (!status.Ok()) {
-      const int number = std::visit([](auto code) { return platform::Value(code); }, status.Get());
-      return "cannot register the port in " + registryDir_ + ": error " + std::to_string(number);
+      return "cannot register the port in " + registryDir_ + ": " +
+             platform::CodeDetail(status.Get());
     }
     registered_ = true;
   }

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -98,6 +99,14 @@ RegResult Normalized(const std::string& path, std::string& normalized) {
 }
 
 }  // namespace
+
+std::string CodeDetail(const RegStatus::Code& code) {
+  if (const auto* result = std::get_if<RegResult>(&code)) {
+    return "registry result " + std::to_string(Value(*result));
+  }
+  const Errno error = std::get<Errno>(code);
+  return "errno " + std::to_string(Value(error)) + ", " + std::strerror(Value(error));
+}
 
 std::string HivePath(RegRoot root) {
   return RegistryDirectory() + "/" + RootName(root) + ".reg";

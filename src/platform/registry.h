@@ -42,6 +42,10 @@ class RegStatus {
   Code code_;
 };
 
+// A code named by its kind, as logs and diagnostics show it: "registry result 2" or
+// "errno 13, Permission denied" (the C library's words, untranslated).
+std::string CodeDetail(const RegStatus::Code& code);
+
 enum class RegRoot { CurrentUser, LocalMachine };
 
 // Value types as the registry numbers them.

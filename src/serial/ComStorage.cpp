@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/ComStorage.h"
 
-#include <cstring>
 #include <exception>
 #include <string_view>
 #include <type_traits>
@@ -17,16 +16,6 @@ namespace {
 [[noreturn]] void Fail(const std::string& what, const std::string& name,
                        ESettingsStore::Code code) {
   throw ESettingsStore(what + " \"" + name + "\"", code);
-}
-
-// The code as the message shows it, named by its kind; an errno value with its text.
-std::string CodeText(const ESettingsStore::Code& code) {
-  if (const auto* result = std::get_if<platform::RegResult>(&code)) {
-    return "registry result " + std::to_string(platform::Value(*result));
-  }
-  const platform::Errno error = std::get<platform::Errno>(code);
-  return "errno " + std::to_string(platform::Value(error)) + ", " +
-         std::strerror(platform::Value(error));
 }
 
 // Raises the port's error `errorCode` with `cause` nested in it: the message stays the port's
@@ -362,7 +351,7 @@ struct IniRows {
 }  // namespace
 
 ESettingsStore::ESettingsStore(const std::string& what, Code code)
-    : std::runtime_error(what + " (" + CodeText(code) + ")"), code_(code) {}
+    : std::runtime_error(what + " (" + platform::CodeDetail(code) + ")"), code_(code) {}
 
 // ---- RegistryAccessor ----
 

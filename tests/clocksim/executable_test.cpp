@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,20 @@ TEST(ClockSimExecutableTest, AnswersAndWithdrawsLinkAndRegistrationOnTermination
   EXPECT_EQ(key.QueryValue(valueName, type, data), platform::RegResult::kFileNotFound);
   EXPECT_NE(sim.Errors().find("1 frames, 0 bad frames, 1 replies"), std::string::npos);
   ::unsetenv("TAVEX_REGISTRY_DIR");
+}
+
+// A registration that fails names its cause by kind: here the hive file is a folder.
+TEST(ClockSimExecutableTest, ARegistrationThatFailsSaysWhyAndEndsTheSimulator) {
+  TempDir dir;
+  const std::string hive = (dir.Path() / "registry").string();
+  fs::create_directories(fs::path(hive) / "HKEY_LOCAL_MACHINE.reg");
+  SimProcess sim({"--link", (dir.Path() / "COM8").string(), "--register", hive});
+  EXPECT_EQ(sim.Wait(), 1);
+  EXPECT_NE(sim.Errors().find("cannot register the port in " + hive + ": errno " +
+                              std::to_string(EISDIR) + ", " + std::strerror(EISDIR)),
+            std::string::npos)
+      << sim.Errors();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.Path() / "COM8")));
 }
 
 TEST(ClockSimExecutableTest, HangsUpAndComesBackBehindTheSameLink) {
